@@ -1,0 +1,170 @@
+// The GUI seam: the one window, its numbered controls, the event wait, the slot
+// timers and the dialogs, as free functions. The logic addresses the window by its
+// window number and each control by its control number; it never sees a toolkit.
+//
+// Two implementations exist, chosen at link time: the Qt backend (gui/qt/) that
+// the program links, and the headless double (tests/support/gui_double.h) that the
+// logic tests link.
+//
+// Every operation runs on the GUI thread. A window or control number that names
+// nothing makes an operation do nothing and return 0, -1 where an index is
+// expected, or "".
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// ---- Numbers and constants ----
+
+constexpr int MainWindow = 1000;
+
+// Event kinds returned by WaitEvent. Any other kind is a window message that
+// carries no command (TimerMessage after a slot tick, for example); 0 means a
+// time limit passed with nothing to report.
+constexpr int ControlEvent = 13100;
+constexpr int CloseRequest = 16;
+constexpr int TimerMessage = 275;
+
+// Event types of LinkList events.
+constexpr int LeftClick = 0;
+constexpr int RightClick = 1;
+constexpr int LeftDoubleClick = 2;
+constexpr int RightDoubleClick = 3;
+constexpr int SelectionChange = 768;  // also the type of a combo-box choice
+constexpr int DragStart = 14002;
+// Type of a push button's click.
+constexpr int ButtonClick = 0;
+
+// Window options for CreateWindowFrame.
+constexpr int WindowCentered = 1;  // centre on the screen; x and y are ignored
+constexpr int WindowHidden = 2;    // created invisible
+
+// Message-box buttons and answers.
+constexpr int ButtonsOk = 0;
+constexpr int ButtonsYesNo = 4;
+constexpr int AnswerOk = 1;
+constexpr int AnswerYes = 6;
+constexpr int AnswerNo = 7;
+
+// A font made by MakeFont; 0 is no font.
+using FontHandle = int64_t;
+// red + green * 256 + blue * 65536
+using Colour = int64_t;
+
+// ---- Window ----
+
+// Creates the top-level window with a fixed client area of clientWidth x
+// clientHeight, a title bar with minimise and close boxes, no maximise box and
+// no sizing border. Nonzero on success.
+int CreateWindowFrame(int window, int x, int y, int clientWidth, int clientHeight,
+                      std::string_view title, int options);
+// Top-left corner of the outer frame in screen coordinates. While the window is
+// minimised, the last position seen while it was not.
+int64_t WindowLeft(int window);
+int64_t WindowTop(int window);
+// Moves the outer frame's top-left corner; size, activation and stacking unchanged.
+void MoveWindowTo(int window, int64_t x, int64_t y);
+void ShowWindowFrame(int window);
+
+// ---- Controls: creation (each returns nonzero on success) ----
+
+// A report-style list: single selection, whole-row selection that stays visible
+// without focus, grid lines; one column titled firstTitle.
+int CreateListView(int control, int x, int y, int width, int height, std::string_view firstTitle,
+                   int firstWidth);
+int AddListColumn(int control, int position, std::string_view title, int width);
+int CreateButton(int control, int x, int y, int width, int height, std::string_view text);
+int CreateTextField(int control, int x, int y, int width, int height, std::string_view text);
+// A drop-down list the user can only choose from; its opened list is 350 pixels tall.
+int CreateDropDownList(int control, int x, int y, int width, int height);
+
+// ---- Controls: state and contents ----
+
+void SetControlFont(int control, FontHandle font);
+// 1 greys the control out and blocks its input; 0 enables it.
+void DisableControl(int control, int disabled);
+void FocusControl(int control);
+// A button's caption or the text field's whole content. Raises no event.
+void SetControlText(int control, std::string_view text);
+std::string ControlText(int control);
+void SetBackColor(int control, Colour colour);
+
+// List: inserts a row whose column 0 is text (a line feed starts the next
+// column); position -1, or one at or beyond the row count, appends.
+// Drop-down list: inserts an item; -1 appends; below -1 does nothing.
+// Returns the index of the new row or item, -1 when nothing was inserted.
+int AddItem(int control, int position, std::string_view text);
+void RemoveItem(int control, int index);
+void ClearItems(int control);
+int CountItems(int control);
+// -1 when nothing is selected.
+int SelectedIndex(int control);
+// -1 selects nothing. Selecting a list row scrolls it into view. The program's
+// own selection in the list raises a selection-change event; in the drop-down
+// list it raises none.
+void SelectIndex(int control, int index);
+// A cell (list) or item (drop-down list, column 0), whole; "" when it does not exist.
+// Index -1 of the list addresses the column title.
+std::string ItemText(int control, int index, int column);
+// Ignored for a row that does not exist.
+void SetItemText(int control, int index, std::string_view text, int column);
+
+// ---- Fonts and colours ----
+
+// A font of the face at points / 72 inch; the desktop's sans-serif font when the
+// face is missing. 0 when no font can be made.
+FontHandle MakeFont(std::string_view face, int points);
+Colour RgbColor(int red, int green, int blue);
+
+// ---- Events ----
+
+// Waits for the next event: limitMs -1 waits without limit (and without using
+// the processor), 0 does not wait, a positive number waits at most that long.
+// Queued events (list, drop-down list, close request) are taken oldest first
+// before anything new is read. A slot tick that falls due runs its procedure
+// inside this wait, which then returns TimerMessage.
+int WaitEvent(int64_t limitMs);
+// Control number and type of the current event; the type is -1 for an event
+// without one.
+int EventControl();
+int EventType();
+
+// Repaints what needs painting, at once, and dispatches nothing else: no
+// command, no close request, no slot tick. The closing wait of a link check.
+void PaintPending();
+
+// Runs work to its end while the window keeps painting; no command and no slot
+// tick runs meanwhile (ticks that fall due run afterwards, at most one per
+// slot, and user input stays queued for later). Returns work's result. For the
+// blocking transfer of a link check; work must not touch the GUI.
+int KeepPaintingWhile(const std::function<int()>& work);
+
+// ---- Slot timers ----
+
+using SlotProcedure = void (*)(int identifier);
+// Arms (or re-arms) the periodic timer (window, identifier): the first tick one
+// period after arming, then one per period. Periods are 64-bit and may exceed
+// 2^31 ms. Ticks do not pile up: at most one is pending per timer.
+void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure);
+// Stopping a timer that is not armed does nothing.
+void StopSlotTimer(int window, int identifier);
+
+// ---- Dialogs and random numbers ----
+
+// Modal; text may hold line breaks; no icon. Slot ticks still run while it is
+// open. Returns AnswerOk, AnswerYes or AnswerNo (anything else counts as No).
+int ShowMessageBox(std::string_view title, std::string_view text, int buttons);
+// Modal folder chooser with initialFolder preselected. The chosen folder ending
+// with "/", or "" when the user cancels.
+std::string ChooseFolder(std::string_view title, std::string_view initialFolder);
+// A whole number from 0 to max inclusive, uniformly; seeded once per process.
+int RandomInt(int max);
+
+// ---- Process ----
+
+// Starts the toolkit; before any other operation. Nonzero on success.
+int StartGui(int argc, char** argv);
+// Releases the window, its controls and fonts (end of program).
+void ReleaseGui();
