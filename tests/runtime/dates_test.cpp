@@ -1,0 +1,98 @@
+#include "runtime/dates.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The C library's UTC calendar is the independent reference.
+testing::AssertionResult MatchesReference(time_t moment) {
+    tm f{};
+    if (gmtime_r(&moment, &f) == nullptr) return testing::AssertionFailure() << "no reference";
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d %02d", f.tm_year + 1900,
+                  f.tm_mon + 1, f.tm_mday, f.tm_hour, f.tm_min, f.tm_sec, (f.tm_year + 1900) % 100);
+    DateValue made =
+        MakeDate(f.tm_year + 1900, f.tm_mon + 1, f.tm_mday, f.tm_hour, f.tm_min, f.tm_sec);
+    std::string text = DateText("%yyyy-%mm-%dd %hh:%ii:%ss %yy", moment);
+    if (made == moment && text == expected) return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << "made " << made << " and " << text << " for " << moment << ", expected " << expected;
+}
+
+TEST(DateCalendar, AgreesWithCLibraryFrom1970To9999) {
+    // Every day (so every leap day) up to 2600 at a shifting time of day, then wide strides.
+    for (int64_t day = 0; day < 230000; ++day) {
+        ASSERT_TRUE(MatchesReference(static_cast<time_t>(day * 86400 + (day * 7919) % 86400)));
+    }
+    for (int64_t moment = 2147483647; moment < 253402300800; moment += 86400 * 997 + 4111) {
+        ASSERT_TRUE(MatchesReference(static_cast<time_t>(moment)));
+    }
+    EXPECT_TRUE(MatchesReference(253402300799));
+}
+
+TEST(DateCalendar, MakeDateRejectsImpossibleMoments) {
+    EXPECT_EQ(MakeDate(1970, 1, 1, 0, 1, 40), 100);
+    struct Case {
+        int64_t year, month, day, hour, minute, second;
+    } impossible[] = {
+        {2011, 2, 29, 0, 0, 0},     {2100, 2, 29, 0, 0, 0},       {2011, 4, 31, 0, 0, 0},
+        {2011, 13, 1, 0, 0, 0},     {2011, 1, 0, 0, 0, 0},        {2011, 1, 32, 0, 0, 0},
+        {2011, 1, 1, 24, 0, 0},     {2011, 1, 1, 0, 60, 0},       {2011, 1, 1, 0, 0, 60},
+        {2011, 1, 1, 0, -1, 0},     {1969, 12, 31, 23, 59, 59},   {10000, 1, 1, 0, 0, 0},
+        {INT64_MAX, 1, 1, 0, 0, 0}, {2011, INT64_MIN, 1, 0, 0, 0}};
+    for (const Case& c : impossible) {
+        EXPECT_EQ(MakeDate(c.year, c.month, c.day, c.hour, c.minute, c.second), -1)
+            << c.year << "-" << c.month << "-" << c.day << " " << c.hour << ":" << c.minute;
+    }
+}
+
+TEST(DateMask, TokensCaseAndPercentRules) {
+    struct Case {
+        std::string mask, text;
+    } cases[] = {{"%dd.%mm.%yyyy %hh:%ii:%ss", "26.11.2011 14:05:09"},
+                 {"%YYYY/%Mm/%dD %HH%II%SS", "2011/11/26 140509"},
+                 {"%yyy|%yy%y", "11y|11%y"},
+                 {"100%", "100%"},
+                 {"%x%dd", "%x26"},
+                 {"%%dd", "%26"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(DateText(c.mask, MakeDate(2011, 11, 26, 14, 5, 9)), c.text) << c.mask;
+    }
+    EXPECT_EQ(DateText("%yy %mm", MakeDate(2009, 3, 1, 0, 0, 0)), "09 03");
+}
+
+TEST(DateMask, NegativeAndHugeDates) {
+    const std::string all = "%yyyy %yy %mm %dd %hh %ii %ss";
+    EXPECT_EQ(DateText(all, -1), "0000 00 00 00 00 00 00");
+    EXPECT_EQ(DateText(all, INT64_MIN), "0000 00 00 00 00 00 00");
+    // The well-known last second of a 64-bit time_t.
+    EXPECT_EQ(DateText("%yyyy-%mm-%dd %hh:%ii:%ss", INT64_MAX), "292277026596-12-04 15:30:07");
+}
+
+TEST(DateClock, LocalNowIsTheWallClockWithoutZoneShift) {
+    const char* old_tz = std::getenv("TZ");
+    std::string saved = old_tz ? old_tz : "";
+    setenv("TZ", "XYZ-05:45", 1);  // 5:45 east of UTC, no daylight saving
+    tzset();
+    time_t before, after;
+    DateValue now;
+    do {
+        before = time(nullptr);
+        now = LocalNow();
+        after = time(nullptr);
+    } while (before != after);
+    if (old_tz)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(now - before, 5 * 3600 + 45 * 60);
+}
+
+}  // namespace

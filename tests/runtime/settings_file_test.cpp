@@ -1,0 +1,332 @@
+#include "runtime/settings_file.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace std::string_literals;
+namespace fs = std::filesystem;
+
+const std::string Bom = "\xEF\xBB\xBF";
+
+class SettingsFileTest : public ::testing::Test {
+  protected:
+    void TearDown() override { CloseSettingsFile(); }
+
+    // Opens bytes as Tavimor.ini, applies edit, closes; the file's bytes afterwards.
+    std::string Rewrite(const std::string& bytes, const std::function<void()>& edit) {
+        EXPECT_NE(OpenSettingsFile(dir.Write("Tavimor.ini", bytes)), 0);
+        edit();
+        EXPECT_NE(CloseSettingsFile(), 0);
+        return ReadWholeFile(dir.File("Tavimor.ini"));
+    }
+
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.Path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    TempDir dir;
+};
+
+const std::vector<std::string> OnlyIni = {"Tavimor.ini"};
+
+void AppendExtra() {
+    SelectGroup("Extra");
+    WriteText("k", "v");
+}
+
+// ---- The user's file is never damaged ----
+
+TEST_F(SettingsFileTest, ReadingNeverRewritesTheFile) {
+    for (std::string bytes : {""s, "a=1"s, "\r\r\n\n[G]\rk = v  \n\n"s, " ;x\t\n[G\nk\r"s,
+                              Bom + "[G]\r\nk=\xC3"s, "\xEF\xBB"s}) {
+        std::string path = dir.Write("Tavimor.ini", bytes);
+        timespec old_times[2] = {{1000, 0}, {1000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old_times, 0), 0);
+        struct stat before = {};
+        struct stat after = {};
+        stat(path.c_str(), &before);
+        ASSERT_NE(OpenSettingsFile(path), 0);
+        SelectGroup("G");
+        ReadText("k", "");
+        SelectGroup("missing");
+        ReadInteger("k", 0);
+        EXPECT_NE(CloseSettingsFile(), 0);
+        stat(path.c_str(), &after);
+        EXPECT_EQ(ReadWholeFile(path), bytes);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mtim.tv_sec, 1000);
+    }
+}
+
+// Without write bits a file or directory is locked, also for the superuser.
+TEST_F(SettingsFileTest, LockedFileOrDirectoryFailsAndKeepsTheOldFile) {
+    for (bool lock_directory : {false, true}) {
+        std::string path = dir.Write("Tavimor.ini", "[G]\r\nk = old\r\n");
+        chmod(lock_directory ? dir.Path().c_str() : path.c_str(), lock_directory ? 0555 : 0444);
+        EXPECT_EQ(CreateSettingsFile(path), 0);
+        EXPECT_EQ(WriteComment("no document"), 0);
+        ASSERT_NE(OpenSettingsFile(path), 0);  // still readable
+        EXPECT_EQ(SelectGroup("g"), 1);
+        EXPECT_EQ(ReadText("K", ""), "old");
+        WriteText("k", "new");
+        EXPECT_EQ(CloseSettingsFile(), 0);
+        EXPECT_EQ(ReadWholeFile(path), "[G]\r\nk = old\r\n");
+        EXPECT_EQ(Entries(), OnlyIni);
+        chmod(dir.Path().c_str(), 0755);
+        chmod(path.c_str(), 0644);
+    }
+}
+
+// A file size limit makes the write itself fail halfway.
+TEST_F(SettingsFileTest, FailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
+    std::string path = dir.Write("Tavimor.ini", "[Links]\r\nEntry = precious\r\n");
+    ASSERT_NE(CreateSettingsFile(path), 0);
+    SelectGroup("Links");
+    WriteText("Entry", std::string(100000, 'x'));
+    rlimit old_limit{};
+    getrlimit(RLIMIT_FSIZE, &old_limit);
+    rlimit small = old_limit;
+    small.rlim_cur = 4096;
+    sighandler_t old_handler = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    int closed = CloseSettingsFile();
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(closed, 0);
+    EXPECT_EQ(ReadWholeFile(path), "[Links]\r\nEntry = precious\r\n");
+    EXPECT_EQ(Entries(), OnlyIni);
+}
+
+TEST_F(SettingsFileTest, CreateReplacesTheFileOnlyAtCloseAndKeepsItsModeAndLinks) {
+    std::string real = dir.Write("real.ini", "old");
+    chmod(real.c_str(), 0640);
+    fs::create_symlink(real, dir.File("Tavimor.ini"));
+    ASSERT_NE(CreateSettingsFile(dir.File("Tavimor.ini")), 0);
+    EXPECT_EQ(ReadWholeFile(real), "old");
+    EXPECT_NE(CloseSettingsFile(), 0);
+    EXPECT_EQ(ReadWholeFile(real), "");  // a created document is written even when empty
+    EXPECT_TRUE(fs::is_symlink(dir.File("Tavimor.ini")));
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+// A writer killed mid-save leaves its temporary file; the next save removes it.
+TEST_F(SettingsFileTest, SaveRemovesTemporariesOfDeadWritersOnly) {
+    const std::vector<std::string> kept = {".Tavimor.ini.1.1.tmp", ".Tavimor.ini.x.1.tmp",
+                                           ".other.ini.999999999.1.tmp", "Tavimor.ini"};
+    for (const std::string& name : kept)
+        dir.Write(name, "keep");
+    dir.Write(".Tavimor.ini.999999999.3.tmp", "stale");  // beyond any pid
+    ASSERT_NE(CreateSettingsFile(dir.File("Tavimor.ini")), 0);
+    EXPECT_NE(CloseSettingsFile(), 0);
+    std::vector<std::string> names = Entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, kept);
+}
+
+// ---- Reading ----
+
+struct ReadCase {
+    std::string file, group, key, expected;
+};
+
+TEST_F(SettingsFileTest, ReadsLinesByTheirSyntax) {
+    const ReadCase cases[] = {
+        {" \t key \t=  value  \t\r\n", "", "key", "value"},
+        {"a = b = c", "", "a", "b = c"},
+        {"[Links\nentry=x", "Links", "ENTRY", "x"},
+        {"[Links]x] junk\rEntry = x", "links", "entry", "x"},
+        {"[G]\rnoequals\rnext = 2", "G", "next", "2"},
+        {"[G]\nnoequals\nnext = 2", "G", "noequals", ""},
+        {"[G]\r\nk=1\r\n[G]\r\nk=2", "G", "k", "1"},
+        {"[G]\nk=1\nk=2", "G", "k", "1"},
+        {"k=top\n[G]\nk=1", "", "k", "top"},
+        {"[G]\nj=1\n[H]\nk=2", "G", "k", "default"},
+        {"[G]\n;k=1\n k = 3", "G", "k", "3"},
+        {"[ G ]\nk=1", "G", "k", "default"},
+        {"[\xC4]\nk=1", "\xE4", "k", "default"},
+        {"[G]\nk = v\0w"s, "G", "k", "v\0w"s},
+        {"[G]\nk = \xC3\xA4", "G", "k", "\xC3\xA4"},
+        {Bom + "[\xC3\x84]\nk = \xC3\xA4", "\xC4", "k", "\xE4"},
+        // Decoding: above 0xFF, a lead without its continuation, 3 and 4 bytes, strays.
+        {Bom + "k = \xC4\x80|\xC3"
+               "A|\xE2\x82\xAC|\xE2\x82"
+               "A|\xF0\x9F\x98\x80|a\x80\xF8xyz\xFF",
+         "", "k", "?|?A|?|?A|?|axyz"},
+        {Bom + "k = \xC0\x80 x\xE2\x82", "", "k", "\0 x"s},
+    };
+    for (const ReadCase& c : cases) {
+        ASSERT_NE(OpenSettingsFile(dir.Write("Tavimor.ini", c.file)), 0);
+        SelectGroup(c.group);
+        EXPECT_EQ(ReadText(c.key, "default"), c.expected) << c.file;
+    }
+}
+
+TEST_F(SettingsFileTest, ReadsIntegers) {
+    const std::pair<std::string, int64_t> cases[] = {
+        {"42abc", 42},
+        {" \t-17", -17},
+        {"+5", 5},
+        {"abc", 0},
+        {"", 0},
+        {"- 5", 0},
+        {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN},
+        {"9223372036854775808", INT64_MIN},  // wraps
+    };
+    for (const auto& [value, expected] : cases) {
+        ASSERT_NE(OpenSettingsFile(dir.Write("Tavimor.ini", "[G]\nn = " + value)), 0);
+        SelectGroup("G");
+        EXPECT_EQ(ReadInteger("n", 99), expected) << value;
+        EXPECT_EQ(ReadInteger("missing", 99), 99);
+    }
+}
+
+// ---- Writing ----
+
+TEST_F(SettingsFileTest, CreatedFileComesOutInTheOrderWritten) {
+    ASSERT_NE(CreateSettingsFile(dir.File("Tavimor.ini")), 0);
+    EXPECT_EQ(WriteComment("Top"), 1);
+    EXPECT_EQ(SelectGroup("Global"), 0);
+    WriteText("Dir", "/d/");
+    WriteInteger("X", INT64_MIN);
+    WriteInteger("Y", 7);
+    SelectGroup("Links");
+    WriteText("Entry", "");
+    EXPECT_NE(CloseSettingsFile(), 0);
+    EXPECT_EQ(ReadWholeFile(dir.File("Tavimor.ini")),
+              "; Top\r\n[Global]\r\nDir = /d/\r\nX = -9223372036854775808\r\nY = 7\r\n"
+              "[Links]\r\nEntry = \r\n");
+}
+
+TEST_F(SettingsFileTest, RewritesInTheCanonicalForm) {
+    const std::pair<std::string, std::string> cases[] = {
+        {";c1\n; c2\n\n\n[G]\r\n  k=v  \n", "; c1\r\n; c2\r\n[G]\r\nk = v  \r\n"},
+        {"[G\r\n[H]junk\n;", "[G]\r\n[H]\r\n; \r\n"},
+        {Bom + "k=v", Bom + "\r\nk = v\r\n"},
+        {"\xEF\xBB", "\xEF\xBB = \r\n"},
+    };
+    for (const auto& [file, expected] : cases) {
+        EXPECT_EQ(Rewrite(file, AppendExtra), expected + "[Extra]\r\nk = v\r\n") << file;
+    }
+}
+
+TEST_F(SettingsFileTest, WritesLandInTheirGroup) {
+    std::string out = Rewrite("; c\n[A]\nx=1\n[B]\ny=2\n[A]\nx=3", [] {
+        SelectGroup("a");
+        WriteText("Z", "new");    // end of the first [A]
+        WriteText("X", "9");      // first x, key takes the new case
+        WriteComment("after X");  // after the line written last
+        SelectGroup("B");
+        SelectGroup("C");
+        EXPECT_EQ(ReadText("y", "default"), "default");
+        WriteInteger("q", 1);  // creates [C] at the end
+        SelectGroup("");
+        WriteText("top", "t");  // before the first header
+    });
+    EXPECT_EQ(out,
+              "; c\r\ntop = t\r\n[A]\r\nX = 9\r\n; after X\r\nZ = new\r\n[B]\r\ny = 2\r\n"
+              "[A]\r\nx = 3\r\n[C]\r\nq = 1\r\n");
+}
+
+// A UTF-8 file must carry every byte back, the record bytes 0xA4 and 0xFF included.
+TEST_F(SettingsFileTest, Utf8FileRoundTripsEveryByte) {
+    std::string value = "x";
+    for (int b = 1; b < 256; ++b) {
+        if (b != '\r' && b != '\n') value += static_cast<char>(b);
+    }
+    value += "\xA4\xFFx";
+    std::string out = Rewrite(Bom + "[Links]\n", [&] {
+        SelectGroup("Links");
+        WriteText("Schl\xFCssel", value);
+    });
+    EXPECT_EQ(out.rfind(Bom + "\r\n[Links]\r\nSchl\xC3\xBCssel = x\x01", 0), 0u);
+    EXPECT_NE(out.find("\xC2\xA4\xC3\xBFx\r\n"), std::string::npos);
+    ASSERT_NE(OpenSettingsFile(dir.File("Tavimor.ini")), 0);
+    SelectGroup("links");
+    EXPECT_EQ(ReadText("SCHL\xFCSSEL", ""), value);
+}
+
+// ---- Odd input ----
+
+// Whatever the bytes, a rewritten file reads back as it was written.
+TEST_F(SettingsFileTest, RandomFilesSurviveRewriting) {
+    std::mt19937 random(4);
+    const std::string alphabet = "[];= \t\r\n\xEF\xBB\xBF\xC3\xA4\x80\xFF\0aAkK"s;
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes = round % 3 == 0 ? Bom : "";
+        for (size_t n = random() % 300; n > 0; --n) {
+            bytes += round % 2 ? static_cast<char>(random()) : alphabet[random() % alphabet.size()];
+        }
+        std::string once = Rewrite(bytes, AppendExtra);
+        EXPECT_EQ(Rewrite(once, AppendExtra), once) << round;
+        ASSERT_NE(OpenSettingsFile(dir.File("Tavimor.ini")), 0);
+        SelectGroup("extra");
+        EXPECT_EQ(ReadText("K", ""), "v");
+    }
+}
+
+TEST_F(SettingsFileTest, HugeLineWithoutLineEnd) {
+    std::string value(8 << 20, 'v');
+    value[12345] = '=';
+    std::string out = Rewrite("[G]\nk = " + value, [&] {
+        SelectGroup("G");
+        EXPECT_TRUE(ReadText("k", "") == value);
+        WriteText("k2", value);
+    });
+    EXPECT_TRUE(out == "[G]\r\nk = " + value + "\r\nk2 = " + value + "\r\n");
+}
+
+// ---- Missing documents ----
+
+TEST_F(SettingsFileTest, MissingFileIsCreatedOnlyWhenWritten) {
+    std::string path = dir.File("Tavimor.ini");
+    EXPECT_EQ(OpenSettingsFile(path), 0);
+    EXPECT_NE(CloseSettingsFile(), 0);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(OpenSettingsFile(path), 0);
+    EXPECT_EQ(SelectGroup("G"), 0);
+    EXPECT_EQ(ReadText("k", "d"), "d");
+    WriteText("k", "v");
+    EXPECT_NE(CloseSettingsFile(), 0);
+    EXPECT_EQ(ReadWholeFile(path), "[G]\r\nk = v\r\n");
+}
+
+TEST_F(SettingsFileTest, UnusablePathsFailWithoutADocument) {
+    mkfifo(dir.File("fifo").c_str(), 0644);
+    for (std::string path :
+         {""s, dir.Path(), dir.File("fifo"), dir.File("no/such.ini"), dir.File("a\0b"s)}) {
+        EXPECT_EQ(CreateSettingsFile(path), 0) << path;
+        EXPECT_EQ(SelectGroup(""), 0);
+        EXPECT_EQ(WriteComment("c"), 0);
+        EXPECT_EQ(OpenSettingsFile(path), 0) << path;  // must not hang on the FIFO
+        WriteText("k", "v");
+        EXPECT_EQ(CloseSettingsFile(), 0) << path;
+    }
+    EXPECT_EQ(ReadText("k", "d"), "d");
+    EXPECT_EQ(ReadInteger("k", 5), 5);
+    EXPECT_NE(CloseSettingsFile(), 0);
+}
+
+}  // namespace
