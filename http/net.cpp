@@ -1,0 +1,131 @@
+#include "http/net.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Mirrors the platforms whose socket library must be started before use, so a
+// missing start-up shows here too and not only there.
+bool NetStarted = false;
+
+// Waits until fd is ready for events or the deadline passes; whole milliseconds
+// are rounded up so a limit never ends early. Returns true when ready.
+bool WaitUntil(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() < 0) return false;
+        int timeout = left.count() > 60000 ? 60000 : static_cast<int>(left.count());
+        pollfd entry{fd, events, 0};
+        int ready = poll(&entry, 1, timeout);
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready == 0 && left.count() == 0) return false;
+    }
+}
+
+bool ResolveIpv4(const std::string& host, in_addr& address) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+// The socket is non-blocking so that the connect, and later every send and
+// receive, waits only as long as its limit allows.
+bool ConnectWithin(int fd, const sockaddr_in& address, std::chrono::milliseconds limit) {
+    Clock::time_point deadline = Clock::now() + limit;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
+    if (errno != EINPROGRESS && errno != EINTR) return false;
+    if (!WaitUntil(fd, POLLOUT, deadline)) return false;
+    int error = 0;
+    socklen_t size = sizeof error;
+    return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+}  // namespace
+
+int NetStartup() {
+    NetStarted = true;
+    return 1;
+}
+
+void NetShutdown() {
+    NetStarted = false;
+}
+
+std::optional<NetConnection> NetOpen(std::string_view host, int port,
+                                     std::chrono::milliseconds limit) {
+    if (!NetStarted || port <= 0 || port > 65535) return std::nullopt;
+    std::string name(host);
+    if (name.empty() || name.find('\0') != std::string::npos) return std::nullopt;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    if (!ResolveIpv4(name, address.sin_addr)) return std::nullopt;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return std::nullopt;
+    if (!ConnectWithin(fd, address, limit)) {
+        close(fd);
+        return std::nullopt;
+    }
+    return NetConnection{fd};
+}
+
+int NetSendAll(NetConnection& connection, const char* data, std::size_t length,
+               std::chrono::milliseconds limit) {
+    Clock::time_point deadline = Clock::now() + limit;
+    std::size_t sent = 0;
+    while (sent < length) {
+        // MSG_NOSIGNAL: a peer that has gone away is an error result, not SIGPIPE.
+        ssize_t count = send(connection.socket, data + sent, length - sent, MSG_NOSIGNAL);
+        if (count > 0) {
+            sent += static_cast<std::size_t>(count);
+        } else if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitUntil(connection.socket, POLLOUT, deadline)) return 0;
+        } else if (count < 0 && errno != EINTR) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int64_t NetReceive(NetConnection& connection, char* buffer, std::size_t max_length,
+                   std::chrono::milliseconds limit) {
+    if (max_length == 0) return -1;
+    Clock::time_point deadline = Clock::now() + limit;
+    for (;;) {
+        // Try first and wait only when nothing is there: one call per receive
+        // while data keep coming, and a closed connection shows at once as 0.
+        ssize_t count = recv(connection.socket, buffer, max_length, 0);
+        if (count >= 0) return count;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+        if (!WaitUntil(connection.socket, POLLIN, deadline)) return -1;
+    }
+}
+
+int64_t NetPending(NetConnection& connection) {
+    int waiting = 0;
+    if (ioctl(connection.socket, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
+    return waiting;
+}
+
+void NetClose(NetConnection& connection) {
+    if (connection.socket >= 0) close(connection.socket);
+    connection.socket = -1;
+}

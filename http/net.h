@@ -1,0 +1,49 @@
+// The thin layer over the platform's TCP sockets that the HTTP fetch stands on:
+// IPv4 client connections only. Nothing here throws or shows a message; every
+// wait is bounded by the limit it is given, measured on a steady clock.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+// One open TCP client connection. Made by NetOpen, released by NetClose.
+struct NetConnection {
+    int socket = -1;
+};
+
+// Starts the network layer once at program start. Returns 1 on success, 0 on
+// failure; until it has succeeded (and again after NetShutdown) NetOpen fails.
+int NetStartup();
+
+// Ends the network layer at program end. Harmless when it never started.
+void NetShutdown();
+
+// Connects to host (a dotted IPv4 address or a name, of which the first IPv4
+// address is used) on port, waiting at most limit for the connection to be
+// set up. Name resolution has only the platform's own limits. Returns nothing
+// when the layer is not started, the port is 0, the name does not resolve, or
+// the connection is refused or not set up in time.
+std::optional<NetConnection> NetOpen(std::string_view host, int port,
+                                     std::chrono::milliseconds limit);
+
+// Sends all length bytes of data within limit. Returns 1 when every byte was
+// sent, 0 on an error or when the limit passed with bytes unsent.
+int NetSendAll(NetConnection& connection, const char* data, std::size_t length,
+               std::chrono::milliseconds limit);
+
+// Receives at most max_length bytes into buffer, waiting at most limit for the
+// first of them. Returns the number of bytes received (at least 1); 0 when the
+// peer has closed the connection and everything it sent has been read; -1 when
+// nothing arrived within the limit, on an error, or when max_length is 0.
+int64_t NetReceive(NetConnection& connection, char* buffer, std::size_t max_length,
+                   std::chrono::milliseconds limit);
+
+// The number of bytes that can be received at once without waiting; 0 when
+// none, or on an error.
+int64_t NetPending(NetConnection& connection);
+
+// Closes the connection; afterwards it holds no socket. Harmless when it holds none.
+void NetClose(NetConnection& connection);

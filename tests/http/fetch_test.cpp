@@ -1,0 +1,200 @@
+#include "http/fetch.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "http/net.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string Request(std::string_view target, std::string_view host) {
+    return "GET /" + std::string(target) +
+           " HTTP/1.1\r\nAccept: */*\r\nHost: " + std::string(host) +
+           "\r\nConnection: close\r\n\r\n";
+}
+
+TEST(PlanHttpRequest, BuildsTheExactRequestOrNone) {
+    const struct {
+        const char* url;
+        int port;  // -1: no plan, so no traffic
+        std::string request;
+    } cases[] = {
+        {"http://u:p@h:8080/d/f.zip?a=1#t", 8080, Request("d/f.zip?a=1#t", "h:8080")},
+        {"http://h:80/f", 80, Request("f", "h")},
+        {"ftp://h", 80, Request("", "h")},
+        {"http://h:65616/f", 80, Request("f", "h")},
+        {"http://h:-1/f", 65535, Request("f", "h:65535")},
+        {"http://h:80/a b\r\nX-Injected: 1", 80, Request("a%20b%0D%0AX-Injected:%201", "h")},
+        {"http://h/caf\xC3\xA9\x7F%41\t", 80, Request("caf%C3%A9%7F%41%09", "h")},
+        {"h/f", -1, ""},
+        {"http:///f", -1, ""},
+        {"http://a b/f", -1, ""},
+        {"http://h\r\nX-Injected: 1/f", -1, ""},
+        {"http://h\x80/f", -1, ""},
+    };
+    for (const auto& c : cases) {
+        std::optional<HttpRequestPlan> plan = PlanHttpRequest(c.url);
+        ASSERT_EQ(plan.has_value(), c.port >= 0) << c.url;
+        if (!plan) continue;
+        EXPECT_EQ(plan->host, "h") << c.url;
+        EXPECT_EQ(plan->port, c.port) << c.url;
+        EXPECT_EQ(plan->request, c.request) << c.url;
+    }
+}
+
+std::string Answer(std::string_view head, std::string_view body) {
+    return std::string(head) + "\r\n\r\n" + std::string(body);
+}
+const std::string Ok = "HTTP/1.1 200 OK\r\n";
+
+class Fetch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        NetStartup();
+        SetFetchLimitsForTests({2s, 2s, 750ms});
+    }
+    void TearDown() override { SetFetchLimitsForTests(FetchLimits{}); }
+
+    // Fetches from the server over an old file; no other file may be left.
+    int FetchFrom(LoopbackServer& server, std::string_view path = "f.bin") {
+        dir_.Write("out.bin", "old contents");
+        int result = FetchHttpFile(server.Url(path), target_);
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        EXPECT_EQ(names, std::vector<std::string>{"out.bin"});
+        return result;
+    }
+
+    TempDir dir_;
+    std::string target_ = dir_.File("out.bin");
+};
+
+TEST_F(Fetch, SendsThePlannedRequestOnTheWire) {
+    LoopbackServer server(Answer(Ok + "Content-Length: 2", "ok"));
+    EXPECT_EQ(FetchFrom(server, "d/a b%41\r\nX: y?q=1#f"), 1);
+    server.Stop();
+    std::string host = "127.0.0.1:" + std::to_string(server.Port());
+    EXPECT_EQ(server.Request(), Request("d/a%20b%41%0D%0AX:%20y?q=1#f", host));
+}
+
+struct Case {
+    const char* name;
+    std::vector<ServerPiece> answer;
+    ServerEnd end;
+    std::string saved;  // the file afterwards
+};
+
+TEST_F(Fetch, ReplacesTheFileOnlyWithACompleteBody) {
+    const std::string counted = Answer(Ok + "Content-Length: 11", "hello world");
+    const std::string chunked = Answer(Ok + "Transfer-Encoding: chunked",
+                                       "5;e=1\r\nhello\r\n6\r\n world\r\n0\r\nT: x\r\n\r\n");
+    const std::string old = "old contents";
+    const Case cases[] = {
+        {"counted", {{counted + "EXTRA"}}, ServerEnd::Close, "hello world"},
+        {"counted in pieces", EveryBytes(counted, 7, 10ms), ServerEnd::Close, "hello world"},
+        {"counted, left open", {{counted}}, ServerEnd::Stall, "hello world"},
+        {"no blank", {{Answer(Ok + "Content-Length:3", "12345")}}, ServerEnd::Close, "123"},
+        {"chunked, left open", {{chunked}}, ServerEnd::Stall, "hello world"},
+        // Cuts inside the head, a size line, the CR LF after data and the trailer.
+        {"chunked in pieces", Pieces(chunked, {30, 30, 4, 9, 1, 3, 12, 1, 1, 9}, 15ms),
+         ServerEnd::Close, "hello world"},
+        {"until close", Pieces(Answer("HTTP/1.0 200 OK", "ab\r\n\r\ncd"), {10, 12}, 15ms),
+         ServerEnd::Close, "ab\r\n\r\ncd"},
+        {"not decoded",
+         {{Answer(Ok + "Transfer-Encoding: gzip", "\x1f\x8bz")}},
+         ServerEnd::Close,
+         "\x1f\x8bz"},
+        {"found", {{Answer("HTTP/1.1 302 Found\r\nLocation: /x", "<a>")}}, ServerEnd::Close, "<a>"},
+        {"not found", {{Answer("HTTP/1.1 404 Not Found", "page")}}, ServerEnd::Close, old},
+        {"200 in the reason", {{Answer("HTTP/1.1 500 not 200", "x")}}, ServerEnd::Close, old},
+        {"no answer", {}, ServerEnd::Close, old},
+        {"head never ends", {{Ok + "Content-Length: 5\r\n"}}, ServerEnd::Stall, old},
+        {"head cut by close", {{Ok + "Content-Length: 5\r\n"}}, ServerEnd::Close, old},
+        {"oversized head",
+         {{Answer(Ok + "X: " + std::string(70000, 'x'), "")}},
+         ServerEnd::Close,
+         old},
+        {"negative length", {{Answer(Ok + "Content-Length: -1", "b")}}, ServerEnd::Close, old},
+        {"short body", {{Answer(Ok + "Content-Length: 10", "short")}}, ServerEnd::Close, old},
+        {"stalled body", {{Answer(Ok + "Content-Length: 10", "short")}}, ServerEnd::Stall, old},
+        {"no last chunk",
+         {{Answer(Ok + "Transfer-Encoding: chunked", "1\r\nh\r\n")}},
+         ServerEnd::Close,
+         old},
+        {"bad chunk size",
+         {{Answer(Ok + "Transfer-Encoding: chunked", "1\r\nh\r\nz\r\n")}},
+         ServerEnd::Close,
+         old},
+        {"silence before close", {{Answer("HTTP/1.0 200 OK", "part")}}, ServerEnd::Stall, old},
+    };
+    for (const Case& c : cases) {
+        LoopbackServer server(c.answer, c.end);
+        EXPECT_EQ(FetchFrom(server), c.saved == old ? 0 : 1) << c.name;
+        EXPECT_EQ(ReadWholeFile(target_), c.saved) << c.name;
+    }
+}
+
+TEST_F(Fetch, MakesNoConnectionWhenItCannotSucceed) {
+    const struct {
+        const char* name;
+        std::string url;  // "#P" stands for the server's port
+        std::string path;
+    } cases[] = {
+        {"no scheme marker", "127.0.0.1:#P/f", target_},
+        {"blank in the host", "http://127.0.0.1 :#P/f", target_},
+        {"target is a directory", "http://127.0.0.1:#P/f", dir_.File("sub")},
+        {"target ends with a separator", "http://127.0.0.1:#P/f", dir_.Path()},
+        {"target directory missing", "http://127.0.0.1:#P/f", dir_.File("missing/f")},
+        {"network layer not started", "http://127.0.0.1:#P/f", target_},
+    };
+    std::filesystem::create_directory(dir_.File("sub"));
+    for (const auto& c : cases) {
+        LoopbackServer server(Answer(Ok + "Content-Length: 2", "ok"));
+        std::string url = c.url;
+        url.replace(url.find("#P"), 2, std::to_string(server.Port()));
+        if (std::string_view(c.name) == "network layer not started") NetShutdown();
+        EXPECT_EQ(FetchHttpFile(url, c.path), 0) << c.name;
+        NetStartup();
+        server.Stop();
+        EXPECT_EQ(server.Connections(), 0) << c.name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(target_));
+    EXPECT_TRUE(std::filesystem::is_empty(dir_.File("sub")));
+}
+
+// A listener whose queue is full drops new handshakes: only the connect's own
+// time limit can end the wait.
+TEST_F(Fetch, GivesUpAConnectionThatIsNeverSetUp) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    auto* any = reinterpret_cast<sockaddr*>(&address);
+    ASSERT_EQ(bind(listener, any, size) | listen(listener, 0) | getsockname(listener, any, &size),
+              0);
+    int filler = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(filler, any, size), 0);
+
+    SetFetchLimitsForTests({300ms, 2s, 2s});
+    std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/f";
+    EXPECT_EQ(FetchHttpFile(url, target_), 0);
+    close(filler);
+    close(listener);
+}
+
+}  // namespace
