@@ -36,6 +36,11 @@ constexpr int SelectionChange = 768;  // also the type of a combo-box choice
 constexpr int DragStart = 14002;
 // Type of a push button's click.
 constexpr int ButtonClick = 0;
+// Types of the text field's events (the main loop treats them alike): the user
+// changed its text, or it gained or lost the keyboard focus by the user's doing.
+constexpr int FieldFocusGained = 256;
+constexpr int FieldFocusLost = 512;
+constexpr int FieldTextChange = 768;
 
 // Window options for CreateWindowFrame.
 constexpr int WindowCentered = 1;  // centre on the screen; x and y are ignored
@@ -65,6 +70,7 @@ int CreateWindowFrame(int window, int x, int y, int clientWidth, int clientHeigh
 int64_t WindowLeft(int window);
 int64_t WindowTop(int window);
 // Moves the outer frame's top-left corner; size, activation and stacking unchanged.
+// Coordinates are clamped to -32768..32767, the range a window system can place.
 void MoveWindowTo(int window, int64_t x, int64_t y);
 void ShowWindowFrame(int window);
 
@@ -93,17 +99,22 @@ void SetBackColor(int control, Colour colour);
 
 // List: inserts a row whose column 0 is text (a line feed starts the next
 // column); position -1, or one at or beyond the row count, appends.
-// Drop-down list: inserts an item; -1 appends; below -1 does nothing.
+// Drop-down list: inserts an item; -1, or one at or beyond the item count,
+// appends. In both, a position below -1 does nothing, and rows or items at and
+// after the position (the selected one too) move down by one.
 // Returns the index of the new row or item, -1 when nothing was inserted.
 int AddItem(int control, int position, std::string_view text);
+// Removing rows raises no event; when the selected row goes, nothing is
+// selected afterwards. An index that names no row does nothing.
 void RemoveItem(int control, int index);
 void ClearItems(int control);
 int CountItems(int control);
 // -1 when nothing is selected.
 int SelectedIndex(int control);
-// -1 selects nothing. Selecting a list row scrolls it into view. The program's
-// own selection in the list raises a selection-change event; in the drop-down
-// list it raises none.
+// -1, or an index that names no row or item, selects nothing. Selecting a list
+// row scrolls it into view. The program's own selection in the list raises a
+// selection-change event when it changes which row is selected; in the
+// drop-down list it raises none.
 void SelectIndex(int control, int index);
 // A cell (list) or item (drop-down list, column 0), whole; "" when it does not exist.
 // Index -1 of the list addresses the column title.
@@ -114,17 +125,19 @@ void SetItemText(int control, int index, std::string_view text, int column);
 // ---- Fonts and colours ----
 
 // A font of the face at points / 72 inch; the desktop's sans-serif font when the
-// face is missing. 0 when no font can be made.
+// face is missing. 0 when no font can be made, or points is not 1 to 1000.
 FontHandle MakeFont(std::string_view face, int points);
+// Components outside 0..255 are clamped into it.
 Colour RgbColor(int red, int green, int blue);
 
 // ---- Events ----
 
 // Waits for the next event: limitMs -1 waits without limit (and without using
 // the processor), 0 does not wait, a positive number waits at most that long.
-// Queued events (list, drop-down list, close request) are taken oldest first
-// before anything new is read. A slot tick that falls due runs its procedure
-// inside this wait, which then returns TimerMessage.
+// Queued events are taken oldest first before anything new is read; every
+// control event and the close request is queued, so none is lost between
+// waits. A slot tick that falls due runs its procedure inside this wait, which
+// then returns TimerMessage (at most one tick per call).
 int WaitEvent(int64_t limitMs);
 // Control number and type of the current event; the type is -1 for an event
 // without one.
@@ -146,7 +159,10 @@ int KeepPaintingWhile(const std::function<int()>& work);
 using SlotProcedure = void (*)(int identifier);
 // Arms (or re-arms) the periodic timer (window, identifier): the first tick one
 // period after arming, then one per period. Periods are 64-bit and may exceed
-// 2^31 ms. Ticks do not pile up: at most one is pending per timer.
+// 2^31 ms; periods below 10 ms count as 10 ms, periods beyond 100 years as
+// 100 years. Ticks do not pile up: at most one is pending per timer, and
+// re-arming or stopping drops it. Does nothing for a window that does not
+// exist or a null procedure.
 void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure);
 // Stopping a timer that is not armed does nothing.
 void StopSlotTimer(int window, int identifier);
@@ -154,13 +170,19 @@ void StopSlotTimer(int window, int identifier);
 // ---- Dialogs and random numbers ----
 
 // Modal; text may hold line breaks; no icon. Slot ticks still run while it is
-// open. Returns AnswerOk, AnswerYes or AnswerNo (anything else counts as No).
+// open. buttons is ButtonsYesNo for Yes and No; any other value gives OK alone.
+// Returns AnswerOk, AnswerYes or AnswerNo (anything else counts as No);
+// AnswerNo when no box can be shown.
 int ShowMessageBox(std::string_view title, std::string_view text, int buttons);
 // Modal folder chooser with initialFolder preselected. The chosen folder ending
 // with "/", or "" when the user cancels.
 std::string ChooseFolder(std::string_view title, std::string_view initialFolder);
 // A whole number from 0 to max inclusive, uniformly; seeded once per process.
 int RandomInt(int max);
+
+// Hands the file to the desktop's default application for its type, without
+// waiting; never runs the file itself as a program. Nothing is reported.
+void OpenWithDefaultApplication(std::string_view path);
 
 // ---- Process ----
 

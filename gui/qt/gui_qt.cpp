@@ -1,0 +1,97 @@
+// The toolkit's start and end, the modal dialogs and the random numbers of the
+// Qt backend, and the hand-over of a file to the desktop. Both dialogs keep slot
+// ticks running while they are open.
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+#include <vector>
+
+#include "gui/gui.h"
+#include "gui/qt/qt_backend.h"
+#include "gui/random.h"
+
+namespace {
+
+QApplication* App = nullptr;
+// QApplication keeps references to both for its whole life.
+int ArgCount = 0;
+std::vector<char*> Args;
+char ProgramName[] = "tavimor";
+
+// Without a display Qt would abort; failing is the caller's to handle.
+bool DisplayReachable() {
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+// Dialogs belong to the window while it is on screen.
+QWidget* DialogOwner() {
+    QWidget* window = WindowWidget(ControlWindowNumber());
+    return window && window->isVisible() ? window : nullptr;
+}
+
+}  // namespace
+
+int StartGui(int argc, char** argv) {
+    if (App) return 1;
+    if (QCoreApplication::instance() || !DisplayReachable()) return 0;
+    Args.clear();
+    if (argc > 0 && argv) Args.assign(argv, argv + argc);
+    if (Args.empty()) Args.push_back(ProgramName);
+    ArgCount = static_cast<int>(Args.size());
+    Args.push_back(nullptr);
+    App = new QApplication(ArgCount, Args.data());
+    return 1;
+}
+
+void ReleaseGui() {
+    ReleaseControls();
+    ReleaseEvents();  // after the controls, which may raise events as they go
+    delete App;
+    App = nullptr;
+}
+
+int ShowMessageBox(std::string_view title, std::string_view text, int buttons) {
+    if (!App) return AnswerNo;
+    bool yes_no = buttons == ButtonsYesNo;
+    QMessageBox box(QMessageBox::NoIcon, ToQt(title), ToQt(text),
+                    yes_no ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, DialogOwner());
+    QuietFocus quiet;
+    TicksRunFreely ticks;
+    int answer = box.exec();
+    if (answer == QMessageBox::Yes) return AnswerYes;
+    if (answer == QMessageBox::Ok) return AnswerOk;
+    return AnswerNo;
+}
+
+std::string ChooseFolder(std::string_view title, std::string_view initialFolder) {
+    if (!App) return "";
+    QString start = QFile::decodeName(
+        QByteArray(initialFolder.data(), static_cast<qsizetype>(initialFolder.size())));
+    // The folder itself is preselected, not its contents; the root keeps its "/".
+    if (start.size() > 1 && start.endsWith('/')) start.chop(1);
+    QuietFocus quiet;
+    TicksRunFreely ticks;
+    QString chosen = QFileDialog::getExistingDirectory(DialogOwner(), ToQt(title), start,
+                                                       QFileDialog::ShowDirsOnly);
+    if (chosen.isEmpty()) return "";
+    std::string path = QFile::encodeName(chosen).toStdString();
+    if (path.back() != '/') path += '/';
+    return path;
+}
+
+int RandomInt(int max) {
+    return UniformUpTo(max, NextRandom32);
+}
+
+void OpenWithDefaultApplication(std::string_view path) {
+    if (!App || path.empty()) return;
+    // The desktop's opener (xdg-open or the portal) picks the application by
+    // the file's type and starts it detached.
+    QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(bytes)));
+}

@@ -1,0 +1,64 @@
+// What the files of the Qt backend share among themselves (and with its tests):
+// the widgets behind the window and control numbers, the event queue, and the
+// rules for when a slot tick may run. Not part of the seam; app/ never sees it.
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+class QWidget;
+
+// Bytes to Qt and back; texts are UTF-8 on this platform.
+QString ToQt(std::string_view bytes);
+std::string FromQt(const QString& text);
+
+// The top-level window of a window number, the widget of a control number;
+// nullptr when the number names nothing.
+QWidget* WindowWidget(int window);
+QWidget* ControlWidget(int control);
+// The number of the window that holds the controls; 0 when there is none.
+int ControlWindowNumber();
+
+enum class ControlKind { List, Button, Field, Combo };
+// The widget of a control of that kind; nullptr for any other control.
+QWidget* ControlOfKind(int control, ControlKind kind);
+// Places a new control's widget in the window at its rectangle and files it
+// under its number. 0 (and the widget deleted) when there is no window or the
+// number is taken.
+int AddControl(int control, ControlKind kind, QWidget* widget, int x, int y, int width, int height);
+
+// Appends a control event of the controls' window to the queue. With collapse,
+// an event equal to the newest one still queued is not appended again.
+void QueueControlEvent(int control, int type, bool collapse);
+// Queues the close request of a window (collapsed like list events).
+void QueueCloseRequest(int window);
+
+// While one of these lives, the text field's focus changes are the program's own
+// doing and raise nothing.
+class QuietFocus {
+  public:
+    QuietFocus();
+    ~QuietFocus();
+    QuietFocus(const QuietFocus&) = delete;
+    QuietFocus& operator=(const QuietFocus&) = delete;
+    static bool Active();
+};
+
+// While one of these lives, slot ticks that fall due run their procedures (a
+// modal dialog's loop); pending ticks are run as soon as the loop turns.
+class TicksRunFreely {
+  public:
+    TicksRunFreely();
+    ~TicksRunFreely();
+    TicksRunFreely(const TicksRunFreely&) = delete;
+    TicksRunFreely& operator=(const TicksRunFreely&) = delete;
+
+  private:
+    int saved_budget_;
+    bool saved_idle_only_;
+};
+
+// Release of each file's share of the state, for ReleaseGui.
+void ReleaseControls();
+void ReleaseEvents();

@@ -1,0 +1,274 @@
+// The window, the registry of controls, buttons and the text field, fonts and
+// colours. Controls sit at fixed pixel places in the window, without layouts,
+// and take their Tab order from the order in which they were created.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFocusEvent>
+#include <QFont>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+#include <QScreen>
+#include <QWidget>
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "gui/gui.h"
+#include "gui/qt/qt_backend.h"
+
+namespace {
+
+class MainFrame : public QWidget {
+  public:
+    explicit MainFrame(int number) : number_(number) {}
+    int Number() const { return number_; }
+    QPoint Position() const { return isMinimized() ? last_normal_ : pos(); }
+    void NotePosition() {
+        if (!isMinimized()) last_normal_ = pos();
+    }
+
+  protected:
+    // The main loop decides whether the window closes.
+    void closeEvent(QCloseEvent* event) override {
+        event->ignore();
+        QueueCloseRequest(number_);
+    }
+    void moveEvent(QMoveEvent* event) override {
+        QWidget::moveEvent(event);
+        NotePosition();
+    }
+
+  private:
+    int number_;
+    QPoint last_normal_;
+};
+
+class TextField : public QLineEdit {
+  public:
+    explicit TextField(int number) : number_(number) {
+        setMaxLength(std::numeric_limits<int>::max());
+        // textEdited, unlike textChanged, comes only from the user.
+        connect(this, &QLineEdit::textEdited, this,
+                [number] { QueueControlEvent(number, FieldTextChange, false); });
+    }
+
+  protected:
+    void focusInEvent(QFocusEvent* event) override {
+        QLineEdit::focusInEvent(event);
+        Report(event, FieldFocusGained);
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QLineEdit::focusOutEvent(event);
+        Report(event, FieldFocusLost);
+    }
+
+  private:
+    // Only the user moving the focus between controls counts: a context menu
+    // borrows it for a moment, and focus that leaves and comes back with the
+    // window's activation (a dialog, another program) never left the field
+    // within the window.
+    void Report(const QFocusEvent* event, int type) {
+        Qt::FocusReason reason = event->reason();
+        if (QuietFocus::Active() || reason == Qt::PopupFocusReason ||
+            reason == Qt::ActiveWindowFocusReason) {
+            return;
+        }
+        QueueControlEvent(number_, type, false);
+    }
+    int number_;
+};
+
+struct Entry {
+    ControlKind kind;
+    QWidget* widget;
+};
+
+MainFrame* Window = nullptr;
+std::map<int, Entry> Controls;
+std::vector<QFont> Fonts;
+
+bool HaveWidgets() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+QPoint CentredOnScreen(QSize size) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return {0, 0};
+    QRect area = screen->availableGeometry();
+    QSize outer = size.boundedTo(area.size());
+    return area.topLeft() +
+           QPoint((area.width() - outer.width()) / 2, (area.height() - outer.height()) / 2);
+}
+
+int ClampCoordinate(int64_t value) {
+    return static_cast<int>(std::clamp<int64_t>(value, -32768, 32767));
+}
+
+}  // namespace
+
+QString ToQt(std::string_view bytes) {
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string FromQt(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+QWidget* WindowWidget(int window) {
+    return Window && Window->Number() == window ? Window : nullptr;
+}
+
+QWidget* ControlWidget(int control) {
+    auto it = Controls.find(control);
+    return it == Controls.end() ? nullptr : it->second.widget;
+}
+
+QWidget* ControlOfKind(int control, ControlKind kind) {
+    auto it = Controls.find(control);
+    return it != Controls.end() && it->second.kind == kind ? it->second.widget : nullptr;
+}
+
+int ControlWindowNumber() {
+    return Window ? Window->Number() : 0;
+}
+
+int AddControl(int control, ControlKind kind, QWidget* widget, int x, int y, int width,
+               int height) {
+    if (!Window || Controls.count(control)) {
+        delete widget;
+        return 0;
+    }
+    widget->setParent(Window);
+    widget->setGeometry(x, y, std::max(width, 0), std::max(height, 0));
+    widget->show();
+    Controls[control] = {kind, widget};
+    return 1;
+}
+
+void ReleaseControls() {
+    QuietFocus quiet;
+    Controls.clear();
+    delete std::exchange(Window, nullptr);  // and its controls with it
+    Fonts.clear();
+}
+
+int CreateWindowFrame(int window, int x, int y, int clientWidth, int clientHeight,
+                      std::string_view title, int options) {
+    if (Window || !HaveWidgets() || clientWidth < 0 || clientHeight < 0) return 0;
+    if (clientWidth > 32767 || clientHeight > 32767) return 0;
+    Window = new MainFrame(window);
+    Window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint);
+    Window->setFixedSize(clientWidth, clientHeight);
+    Window->setWindowTitle(ToQt(title));
+    bool centred = options & WindowCentered;
+    Window->move(centred ? CentredOnScreen({clientWidth, clientHeight}) : QPoint(x, y));
+    Window->NotePosition();
+    if (!(options & WindowHidden)) Window->show();
+    return 1;
+}
+
+int64_t WindowLeft(int window) {
+    return Window && Window->Number() == window ? Window->Position().x() : 0;
+}
+
+int64_t WindowTop(int window) {
+    return Window && Window->Number() == window ? Window->Position().y() : 0;
+}
+
+void MoveWindowTo(int window, int64_t x, int64_t y) {
+    if (!WindowWidget(window)) return;
+    Window->move(ClampCoordinate(x), ClampCoordinate(y));
+    Window->NotePosition();
+}
+
+void ShowWindowFrame(int window) {
+    if (WindowWidget(window)) Window->show();
+}
+
+int CreateButton(int control, int x, int y, int width, int height, std::string_view text) {
+    if (!Window) return 0;
+    auto* button = new QPushButton(ToQt(text));
+    button->setAutoDefault(false);
+    QObject::connect(button, &QPushButton::clicked, button,
+                     [control] { QueueControlEvent(control, ButtonClick, false); });
+    return AddControl(control, ControlKind::Button, button, x, y, width, height);
+}
+
+int CreateTextField(int control, int x, int y, int width, int height, std::string_view text) {
+    if (!Window) return 0;
+    auto* field = new TextField(control);
+    field->setText(ToQt(text));
+    return AddControl(control, ControlKind::Field, field, x, y, width, height);
+}
+
+void SetControlFont(int control, FontHandle font) {
+    QWidget* widget = ControlWidget(control);
+    if (!widget || font < 0 || font > static_cast<FontHandle>(Fonts.size())) return;
+    widget->setFont(font == 0 ? QApplication::font() : Fonts[static_cast<size_t>(font - 1)]);
+}
+
+void DisableControl(int control, int disabled) {
+    QuietFocus quiet;
+    if (QWidget* widget = ControlWidget(control)) widget->setEnabled(disabled == 0);
+}
+
+void FocusControl(int control) {
+    QuietFocus quiet;
+    if (QWidget* widget = ControlWidget(control)) widget->setFocus(Qt::OtherFocusReason);
+}
+
+void SetControlText(int control, std::string_view text) {
+    if (auto* button = static_cast<QPushButton*>(ControlOfKind(control, ControlKind::Button))) {
+        button->setText(ToQt(text));
+    } else if (auto* field = static_cast<QLineEdit*>(ControlOfKind(control, ControlKind::Field))) {
+        field->setText(ToQt(text));
+    }
+}
+
+std::string ControlText(int control) {
+    if (auto* button = static_cast<QPushButton*>(ControlOfKind(control, ControlKind::Button))) {
+        return FromQt(button->text());
+    }
+    if (auto* field = static_cast<QLineEdit*>(ControlOfKind(control, ControlKind::Field))) {
+        return FromQt(field->text());
+    }
+    return "";
+}
+
+void SetBackColor(int control, Colour colour) {
+    QWidget* field = ControlOfKind(control, ControlKind::Field);
+    if (!field) return;
+    QColor rgb(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
+               static_cast<int>((colour >> 16) & 0xFF));
+    // A disabled field keeps the system's greyed look.
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Active, QPalette::Base, rgb);
+    palette.setColor(QPalette::Inactive, QPalette::Base, rgb);
+    field->setPalette(palette);
+}
+
+FontHandle MakeFont(std::string_view face, int points) {
+    if (!HaveWidgets() || points < 1 || points > 1000) return 0;
+    QString family = ToQt(face);
+    QFont font = QFontDatabase::hasFamily(family)
+                     ? QFont(family)
+                     : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(points);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    Fonts.push_back(font);
+    return static_cast<FontHandle>(Fonts.size());
+}
+
+Colour RgbColor(int red, int green, int blue) {
+    return std::clamp(red, 0, 255) + std::clamp(green, 0, 255) * 256 +
+           static_cast<Colour>(std::clamp(blue, 0, 255)) * 65536;
+}

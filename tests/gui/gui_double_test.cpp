@@ -1,0 +1,195 @@
+// The headless double's own logic: the event queue with its duplicate rule, the
+// events of user gestures, focus, and scripted dialogs and ticks. The logic tests
+// rely on it behaving like the Qt backend.
+#include "tests/support/gui_double.h"
+
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int List = 0, Start = 1, Field = 4, Combo = 7;
+
+using Events = std::vector<std::pair<int, int>>;  // control, type
+
+// Takes every queued event; a close request shows as the window's number.
+Events Drain() {
+    Events events;
+    while (WaitEvent(-1) != 0)
+        events.push_back({EventControl(), EventType()});
+    return events;
+}
+
+std::vector<int> Ticked;
+void RecordTick(int identifier) {
+    Ticked.push_back(identifier);
+}
+
+class GuiDouble : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetGuiDouble();
+        Ticked.clear();
+        CreateWindowFrame(MainWindow, 0, 0, 549, 140, "t", WindowCentered | WindowHidden);
+        CreateListView(List, 0, 20, 550, 100, "Link", 260);
+        CreateButton(Start, 510, 120, 40, 20, "Start!");
+        CreateTextField(Field, 0, 0, 510, 20, "");
+        CreateDropDownList(Combo, 210, 120, 100, 20);
+        for (const char* row : {"a", "b", "c"})
+            AddItem(List, -1, row);
+        AddItem(Combo, -1, "Check interval:");
+        AddItem(Combo, -1, "1 hour");
+    }
+};
+
+TEST_F(GuiDouble, EqualQueuedListEventsCollapseButButtonClicksDoNot) {
+    ListEvent(LeftClick);
+    ListEvent(LeftClick);
+    PressButton(Start);
+    PressButton(Start);
+    ListEvent(LeftClick);
+    RequestClose();
+    RequestClose();
+    EXPECT_EQ(Drain(), (Events{{List, LeftClick},
+                               {Start, ButtonClick},
+                               {Start, ButtonClick},
+                               {List, LeftClick},
+                               {MainWindow, 0}}));
+    EXPECT_EQ(EventType(), -1);
+    // Once taken, the same event queues again.
+    RequestClose();
+    EXPECT_EQ(WaitEvent(-1), CloseRequest);
+    ListEvent(LeftClick);
+    EXPECT_EQ(Drain(), (Events{{List, LeftClick}}));
+}
+
+TEST_F(GuiDouble, GesturesOnTheListQueueWhatTheListRaises) {
+    struct Case {
+        int selected_before, row, type;
+        Events expected;
+        int selected_after;
+    };
+    const Case cases[] = {
+        {1, 1, LeftClick, {{List, LeftClick}}, 1},
+        {1, 2, LeftClick, {{List, SelectionChange}, {List, LeftClick}}, 2},
+        {1, 9, LeftClick, {{List, SelectionChange}, {List, LeftClick}}, -1},
+        {-1, 9, RightClick, {{List, RightClick}}, -1},
+        {1, 2, LeftDoubleClick, {{List, SelectionChange}, {List, LeftClick}, {List, 2}}, 2},
+        {2, 2, RightDoubleClick, {{List, RightClick}, {List, RightDoubleClick}}, 2},
+        {-1, 0, DragStart, {{List, SelectionChange}, {List, DragStart}}, 0},
+    };
+    for (const Case& c : cases) {
+        SelectIndex(List, c.selected_before);
+        Drain();
+        EXPECT_TRUE(UserSelectsRow(c.row, c.type));
+        EXPECT_EQ(Drain(), c.expected) << "row " << c.row << " type " << c.type;
+        EXPECT_EQ(SelectedIndex(List), c.selected_after);
+    }
+}
+
+TEST_F(GuiDouble, OnlyTheProgramsListSelectionRaisesAnEvent) {
+    SelectIndex(List, 2);
+    SelectIndex(List, 2);  // no change
+    SelectIndex(Combo, 1);
+    SetControlText(Field, "typed by the program");
+    EXPECT_EQ(Drain(), (Events{{List, SelectionChange}}));
+    SelectIndex(List, 7);  // names no row: selects nothing
+    EXPECT_EQ(Drain(), (Events{{List, SelectionChange}}));
+    EXPECT_EQ(SelectedIndex(List), -1);
+}
+
+TEST_F(GuiDouble, RemovingRowsKeepsTheSelectionOnItsRowAndRaisesNothing) {
+    SelectIndex(List, 2);
+    Drain();
+    RemoveItem(List, 0);
+    EXPECT_EQ(SelectedIndex(List), 1);
+    AddItem(List, 0, "new");
+    EXPECT_EQ(SelectedIndex(List), 2);
+    RemoveItem(List, 2);
+    EXPECT_EQ(SelectedIndex(List), -1);
+    EXPECT_EQ(QueuedEventCount(), 0);
+}
+
+TEST_F(GuiDouble, UserActionsMoveTheFocusAndTheFieldReportsIt) {
+    EXPECT_TRUE(UserTypes("http://x/a.zip"));
+    EXPECT_TRUE(PressButton(Start));
+    EXPECT_EQ(Drain(), (Events{{Field, FieldFocusGained},
+                               {Field, FieldTextChange},
+                               {Field, FieldFocusLost},
+                               {Start, ButtonClick}}));
+    EXPECT_EQ(FocusedControl(), Start);
+    EXPECT_EQ(ControlText(Field), "http://x/a.zip");
+}
+
+TEST_F(GuiDouble, DisabledControlsTakeNoUserActionAndLoseTheFocusQuietly) {
+    FocusControl(Field);
+    DisableControl(Field, 1);
+    EXPECT_EQ(FocusedControl(), Combo);  // the next enabled one in creation order
+    DisableControl(Start, 1);
+    EXPECT_FALSE(PressButton(Start));
+    EXPECT_FALSE(UserTypes("x"));
+    EXPECT_FALSE(UserChoosesItem(Combo, 5));
+    EXPECT_FALSE(PressButton(List));  // not a button
+    EXPECT_EQ(QueuedEventCount(), 0);
+    EXPECT_EQ(ControlText(Field), "");
+}
+
+TEST_F(GuiDouble, ChoosingTheSameItemAgainStillQueuesAChoice) {
+    EXPECT_TRUE(UserChoosesItem(Combo, 1));
+    Drain();
+    EXPECT_TRUE(UserChoosesItem(Combo, 1));
+    EXPECT_EQ(Drain(), (Events{{Combo, SelectionChange}}));
+    EXPECT_EQ(SelectedIndex(Combo), 1);
+}
+
+TEST_F(GuiDouble, AskedTicksRunOncePerTimerAfterQueuedEventsAndNotWhenStopped) {
+    StartSlotTimer(MainWindow, 3, 3600000, RecordTick);
+    StartSlotTimer(MainWindow, 5, 7200000, RecordTick);
+    EXPECT_FALSE(TickSlot(4));
+    ListEvent(LeftClick);
+    TickSlot(3);
+    TickSlot(3);
+    TickSlot(5);
+    PaintPending();
+    EXPECT_TRUE(Ticked.empty());
+    EXPECT_EQ(WaitEvent(-1), ControlEvent);
+    EXPECT_EQ(WaitEvent(-1), TimerMessage);
+    EXPECT_EQ(EventType(), -1);
+    StopSlotTimer(MainWindow, 5);
+    EXPECT_EQ(WaitEvent(-1), 0);
+    EXPECT_EQ(Ticked, (std::vector<int>{3}));
+    EXPECT_EQ(PaintPendingCount(), 1);
+}
+
+TEST_F(GuiDouble, MessageBoxesAnswerFromTheScriptAndRunTheirTicks) {
+    StartSlotTimer(MainWindow, 2, 60000, RecordTick);
+    ScriptAnswers({AnswerYes});
+    TickDuringNextMessageBox(2);
+    EXPECT_EQ(ShowMessageBox("Information!", "full", ButtonsOk), AnswerOk);
+    EXPECT_EQ(Ticked, (std::vector<int>{2}));
+    EXPECT_EQ(ShowMessageBox("Question", "sure?", ButtonsYesNo), AnswerYes);
+    EXPECT_EQ(ShowMessageBox("Question", "again?", ButtonsYesNo), AnswerNo);
+    ASSERT_EQ(ShownBoxes().size(), 3u);
+    EXPECT_EQ(ShownBoxes()[1].text, "sure?");
+    EXPECT_EQ(Ticked.size(), 1u);
+}
+
+TEST_F(GuiDouble, FolderScriptGetsItsSeparatorAndRunsOutIntoCancel) {
+    ScriptFolder("/home/u/Downloads");
+    EXPECT_EQ(ChooseFolder("Pick", "/start/"), "/home/u/Downloads/");
+    EXPECT_EQ(ChooseFolder("Pick", "/start/"), "");
+    ASSERT_EQ(ShownChoosers().size(), 2u);
+    EXPECT_EQ(ShownChoosers()[0].initialFolder, "/start/");
+}
+
+TEST_F(GuiDouble, ScriptedRandomNumbersStayInRange) {
+    ScriptRandom({4000, 9000, -3});
+    EXPECT_EQ(RandomInt(4000), 4000);
+    EXPECT_EQ(RandomInt(4000), 4000);
+    EXPECT_EQ(RandomInt(4000), 0);
+    EXPECT_EQ(RandomInt(0), 0);
+}
+
+}  // namespace

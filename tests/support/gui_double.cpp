@@ -1,0 +1,620 @@
+#include "tests/support/gui_double.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <utility>
+
+#include "gui/random.h"
+
+namespace {
+
+enum class Kind { List, Button, Field, Combo };
+
+struct Control {
+    Kind kind;
+    Placement place;
+    std::string text;  // caption or field content
+    std::vector<std::string> titles;
+    std::vector<int> widths;
+    std::vector<std::vector<std::string>> rows;  // list rows, or combo items in column 0
+    int selected = -1;
+    bool enabled = true;
+    Colour back = 255 + 255 * 256 + 255 * 65536;
+    FontHandle font = 0;
+};
+
+struct Event {
+    int kind = 0, window = 0, control = 0, type = -1;
+    bool operator==(const Event&) const = default;
+};
+
+struct Timer {
+    int64_t period;
+    SlotProcedure procedure;
+};
+
+struct Font {
+    std::string face;
+    int points;
+};
+
+struct State {
+    WindowInfo window;
+    std::map<int, Control> controls;
+    std::vector<int> creation_order;
+    int focused = -1;
+    std::vector<Font> fonts;
+    Event record;
+    std::deque<Event> queue;
+    std::map<std::pair<int, int>, Timer> timers;
+    std::deque<std::pair<int, int>> due_ticks;
+    std::vector<int> box_ticks;
+    std::deque<int> answers;
+    std::deque<std::string> folders;
+    std::deque<int> randoms;
+    std::vector<ShownBox> boxes;
+    std::vector<ShownChooser> choosers;
+    std::vector<std::string> opened;
+    int keep_painting_calls = 0;
+    int paint_pending_calls = 0;
+};
+
+State& S() {
+    static State state;
+    return state;
+}
+
+Control* Find(int control) {
+    auto it = S().controls.find(control);
+    return it == S().controls.end() ? nullptr : &it->second;
+}
+
+Control* FindKind(int control, Kind kind) {
+    Control* c = Find(control);
+    return c && c->kind == kind ? c : nullptr;
+}
+
+Control* FindList(int control) {
+    return FindKind(control, Kind::List);
+}
+
+// The rows of a list or the items of a drop-down list.
+Control* FindRows(int control) {
+    Control* c = Find(control);
+    return c && (c->kind == Kind::List || c->kind == Kind::Combo) ? c : nullptr;
+}
+
+void Push(int control, int type, bool collapse) {
+    Event e{ControlEvent, S().window.window, control, type};
+    if (collapse && !S().queue.empty() && S().queue.back() == e) return;
+    S().queue.push_back(e);
+}
+
+int Create(int control, Kind kind, Placement place, std::string_view text) {
+    if (!S().window.exists || Find(control)) return 0;
+    Control c{kind, place, std::string(text), {}, {}, {}, -1, true, -1, 0};
+    if (kind == Kind::Field) c.back = RgbColor(255, 255, 255);
+    S().controls.emplace(control, std::move(c));
+    S().creation_order.push_back(control);
+    return 1;
+}
+
+// Moves the focus without raising anything: the program's own doing.
+void MoveFocusQuietly(int control) {
+    S().focused = control;
+}
+
+// The next enabled control after control in creation order, as Qt passes the
+// focus on when the focused control is disabled; -1 when there is none.
+int NextFocusable(int control) {
+    const auto& order = S().creation_order;
+    auto at = std::find(order.begin(), order.end(), control);
+    if (at == order.end()) return -1;
+    size_t start = static_cast<size_t>(at - order.begin());
+    for (size_t step = 1; step < order.size(); ++step) {
+        int candidate = order[(start + step) % order.size()];
+        if (Find(candidate)->enabled) return candidate;
+    }
+    return -1;
+}
+
+bool Usable(int control) {
+    Control* c = Find(control);
+    return c && c->enabled;
+}
+
+void FocusByUser(int control) {
+    int before = S().focused;
+    if (before == control) return;
+    if (FindKind(before, Kind::Field)) Push(before, FieldFocusLost, false);
+    S().focused = control;
+    if (FindKind(control, Kind::Field)) Push(control, FieldFocusGained, false);
+}
+
+// The list the user acts on: the lowest-numbered one.
+int TheList() {
+    for (auto& [number, c] : S().controls) {
+        if (c.kind == Kind::List) return number;
+    }
+    return -1;
+}
+
+int TheField() {
+    for (auto& [number, c] : S().controls) {
+        if (c.kind == Kind::Field) return number;
+    }
+    return -1;
+}
+
+void SelectRow(int control, Control& list, int row) {
+    if (row < 0 || row >= static_cast<int>(list.rows.size())) row = -1;
+    if (row == list.selected) return;
+    list.selected = row;
+    Push(control, SelectionChange, true);
+}
+
+std::vector<std::string> SplitColumns(std::string_view text) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (true) {
+        size_t end = text.find('\n', start);
+        parts.emplace_back(text.substr(start, end - start));
+        if (end == std::string_view::npos) return parts;
+        start = end + 1;
+    }
+}
+
+bool IsGesture(int type) {
+    return type == LeftClick || type == RightClick || type == LeftDoubleClick ||
+           type == RightDoubleClick || type == DragStart;
+}
+
+bool RunTimer(std::pair<int, int> key) {
+    auto it = S().timers.find(key);
+    if (it == S().timers.end()) return false;
+    it->second.procedure(key.second);
+    return true;
+}
+
+}  // namespace
+
+// ---- Test API ----
+
+void ResetGuiDouble() {
+    S() = State{};
+}
+
+bool PressButton(int control) {
+    if (!FindKind(control, Kind::Button) || !Usable(control)) return false;
+    FocusByUser(control);
+    Push(control, ButtonClick, false);
+    return true;
+}
+
+bool UserSelectsRow(int row, int type) {
+    int control = TheList();
+    if (control < 0 || !Usable(control) || !IsGesture(type)) return false;
+    FocusByUser(control);
+    SelectRow(control, *Find(control), row);
+    if (type == LeftDoubleClick) Push(control, LeftClick, true);
+    if (type == RightDoubleClick) Push(control, RightClick, true);
+    Push(control, type, true);
+    return true;
+}
+
+bool ListEvent(int type) {
+    int control = TheList();
+    if (control < 0) return false;
+    Push(control, type, true);
+    return true;
+}
+
+bool UserTypes(std::string_view text) {
+    int control = TheField();
+    if (control < 0 || !Usable(control)) return false;
+    FocusByUser(control);
+    Find(control)->text = std::string(text);
+    Push(control, FieldTextChange, false);
+    return true;
+}
+
+bool UserFocuses(int control) {
+    if (!Usable(control)) return false;
+    FocusByUser(control);
+    return true;
+}
+
+bool UserChoosesItem(int control, int index) {
+    Control* c = FindKind(control, Kind::Combo);
+    if (!c || !c->enabled || index < 0 || index >= static_cast<int>(c->rows.size())) {
+        return false;
+    }
+    FocusByUser(control);
+    c->selected = index;
+    Push(control, SelectionChange, true);
+    return true;
+}
+
+void RequestClose() {
+    if (!S().window.exists) return;
+    Event e{CloseRequest, S().window.window, S().window.window, 0};
+    if (S().queue.empty() || !(S().queue.back() == e)) S().queue.push_back(e);
+}
+
+void ScriptAnswers(std::vector<int> answers) {
+    S().answers.insert(S().answers.end(), answers.begin(), answers.end());
+}
+
+void ScriptFolder(std::string folder) {
+    S().folders.push_back(std::move(folder));
+}
+
+void ScriptRandom(std::vector<int> values) {
+    S().randoms.insert(S().randoms.end(), values.begin(), values.end());
+}
+
+const std::vector<ShownBox>& ShownBoxes() {
+    return S().boxes;
+}
+const std::vector<ShownChooser>& ShownChoosers() {
+    return S().choosers;
+}
+const std::vector<std::string>& OpenedFiles() {
+    return S().opened;
+}
+WindowInfo WindowState() {
+    return S().window;
+}
+bool WindowShown() {
+    return S().window.exists && S().window.shown;
+}
+
+Placement ControlPlacement(int control) {
+    Control* c = Find(control);
+    return c ? c->place : Placement{};
+}
+
+int ColumnCount(int control) {
+    Control* c = FindList(control);
+    return c ? static_cast<int>(c->titles.size()) : 0;
+}
+
+int ColumnWidth(int control, int column) {
+    Control* c = FindList(control);
+    if (!c || column < 0 || column >= static_cast<int>(c->widths.size())) return 0;
+    return c->widths[static_cast<size_t>(column)];
+}
+
+bool ControlEnabled(int control) {
+    return Usable(control);
+}
+
+Colour BackColorOf(int control) {
+    Control* c = FindKind(control, Kind::Field);
+    return c ? c->back : -1;
+}
+
+int FocusedControl() {
+    return S().focused;
+}
+
+FontHandle FontOf(int control) {
+    Control* c = Find(control);
+    return c ? c->font : 0;
+}
+
+std::string FontFace(FontHandle font) {
+    if (font < 1 || font > static_cast<FontHandle>(S().fonts.size())) return "";
+    return S().fonts[static_cast<size_t>(font - 1)].face;
+}
+
+int FontPoints(FontHandle font) {
+    if (font < 1 || font > static_cast<FontHandle>(S().fonts.size())) return 0;
+    return S().fonts[static_cast<size_t>(font - 1)].points;
+}
+
+int QueuedEventCount() {
+    return static_cast<int>(S().queue.size());
+}
+
+std::vector<ArmedTimer> ArmedTimers() {
+    std::vector<ArmedTimer> armed;
+    for (auto& [key, t] : S().timers) {
+        armed.push_back({key.first, key.second, t.period, t.procedure});
+    }
+    return armed;
+}
+
+bool TickSlot(int identifier) {
+    std::pair<int, int> key{MainWindow, identifier};
+    if (!S().timers.count(key)) return false;
+    auto& due = S().due_ticks;
+    if (std::find(due.begin(), due.end(), key) == due.end()) due.push_back(key);
+    return true;
+}
+
+void TickDuringNextMessageBox(int identifier) {
+    S().box_ticks.push_back(identifier);
+}
+
+int KeepPaintingCount() {
+    return S().keep_painting_calls;
+}
+int PaintPendingCount() {
+    return S().paint_pending_calls;
+}
+
+// ---- The seam ----
+
+int CreateWindowFrame(int window, int x, int y, int clientWidth, int clientHeight,
+                      std::string_view title, int options) {
+    if (S().window.exists || clientWidth < 0 || clientHeight < 0) return 0;
+    if (clientWidth > 32767 || clientHeight > 32767) return 0;
+    WindowInfo& w = S().window;
+    w = {true, window, x, y, clientWidth, clientHeight, options, std::string(title), false};
+    if (options & WindowCentered) {
+        w.x = (1920 - clientWidth) / 2;
+        w.y = (1080 - clientHeight) / 2;
+    }
+    return 1;
+}
+
+int64_t WindowLeft(int window) {
+    return S().window.exists && S().window.window == window ? S().window.x : 0;
+}
+
+int64_t WindowTop(int window) {
+    return S().window.exists && S().window.window == window ? S().window.y : 0;
+}
+
+void MoveWindowTo(int window, int64_t x, int64_t y) {
+    if (!S().window.exists || S().window.window != window) return;
+    S().window.x = static_cast<int>(std::clamp<int64_t>(x, -32768, 32767));
+    S().window.y = static_cast<int>(std::clamp<int64_t>(y, -32768, 32767));
+}
+
+void ShowWindowFrame(int window) {
+    if (S().window.exists && S().window.window == window) S().window.shown = true;
+}
+
+int CreateListView(int control, int x, int y, int width, int height, std::string_view firstTitle,
+                   int firstWidth) {
+    if (!Create(control, Kind::List, {x, y, width, height}, "")) return 0;
+    Control* c = Find(control);
+    c->titles.emplace_back(firstTitle);
+    c->widths.push_back(firstWidth);
+    return 1;
+}
+
+int AddListColumn(int control, int position, std::string_view title, int width) {
+    Control* c = FindList(control);
+    if (!c || position < 0) return 0;
+    size_t at = std::min(static_cast<size_t>(position), c->titles.size());
+    c->titles.insert(c->titles.begin() + static_cast<std::ptrdiff_t>(at), std::string(title));
+    c->widths.insert(c->widths.begin() + static_cast<std::ptrdiff_t>(at), width);
+    for (auto& row : c->rows)
+        row.insert(row.begin() + static_cast<std::ptrdiff_t>(at), "");
+    return 1;
+}
+
+int CreateButton(int control, int x, int y, int width, int height, std::string_view text) {
+    return Create(control, Kind::Button, {x, y, width, height}, text);
+}
+
+int CreateTextField(int control, int x, int y, int width, int height, std::string_view text) {
+    return Create(control, Kind::Field, {x, y, width, height}, text);
+}
+
+int CreateDropDownList(int control, int x, int y, int width, int height) {
+    return Create(control, Kind::Combo, {x, y, width, height}, "");
+}
+
+void SetControlFont(int control, FontHandle font) {
+    Control* c = Find(control);
+    if (!c || font < 0 || font > static_cast<FontHandle>(S().fonts.size())) return;
+    c->font = font;
+}
+
+void DisableControl(int control, int disabled) {
+    Control* c = Find(control);
+    if (!c) return;
+    c->enabled = disabled == 0;
+    if (!c->enabled && S().focused == control) MoveFocusQuietly(NextFocusable(control));
+}
+
+void FocusControl(int control) {
+    if (Usable(control)) MoveFocusQuietly(control);
+}
+
+void SetControlText(int control, std::string_view text) {
+    Control* c = Find(control);
+    if (c && (c->kind == Kind::Button || c->kind == Kind::Field)) c->text = std::string(text);
+}
+
+std::string ControlText(int control) {
+    Control* c = Find(control);
+    return c && (c->kind == Kind::Button || c->kind == Kind::Field) ? c->text : "";
+}
+
+void SetBackColor(int control, Colour colour) {
+    if (Control* c = FindKind(control, Kind::Field)) c->back = colour & 0xFFFFFF;
+}
+
+int AddItem(int control, int position, std::string_view text) {
+    Control* c = FindRows(control);
+    if (!c || position < -1) return -1;
+    int count = static_cast<int>(c->rows.size());
+    int at = position == -1 || position > count ? count : position;
+    std::vector<std::string> row(c->kind == Kind::List ? c->titles.size() : 1);
+    std::vector<std::string> parts =
+        c->kind == Kind::List ? SplitColumns(text) : std::vector<std::string>{std::string(text)};
+    for (size_t i = 0; i < row.size() && i < parts.size(); ++i)
+        row[i] = parts[i];
+    c->rows.insert(c->rows.begin() + at, std::move(row));
+    if (c->selected >= at) ++c->selected;
+    return at;
+}
+
+void RemoveItem(int control, int index) {
+    Control* c = FindRows(control);
+    if (!c || index < 0 || index >= static_cast<int>(c->rows.size())) return;
+    c->rows.erase(c->rows.begin() + index);
+    if (c->selected == index) {
+        c->selected = -1;
+    } else if (c->selected > index) {
+        --c->selected;
+    }
+}
+
+void ClearItems(int control) {
+    if (Control* c = FindRows(control)) {
+        c->rows.clear();
+        c->selected = -1;
+    }
+}
+
+int CountItems(int control) {
+    Control* c = FindRows(control);
+    return c ? static_cast<int>(c->rows.size()) : 0;
+}
+
+int SelectedIndex(int control) {
+    Control* c = FindRows(control);
+    return c ? c->selected : -1;
+}
+
+void SelectIndex(int control, int index) {
+    Control* c = FindRows(control);
+    if (!c) return;
+    if (c->kind == Kind::List) return SelectRow(control, *c, index);
+    c->selected = index >= 0 && index < static_cast<int>(c->rows.size()) ? index : -1;
+}
+
+std::string ItemText(int control, int index, int column) {
+    Control* c = FindRows(control);
+    if (!c || column < 0) return "";
+    if (index == -1 && c->kind == Kind::List) {
+        return column < static_cast<int>(c->titles.size()) ? c->titles[column] : "";
+    }
+    if (index < 0 || index >= static_cast<int>(c->rows.size())) return "";
+    const auto& row = c->rows[static_cast<size_t>(index)];
+    return column < static_cast<int>(row.size()) ? row[static_cast<size_t>(column)] : "";
+}
+
+void SetItemText(int control, int index, std::string_view text, int column) {
+    Control* c = FindList(control);
+    if (!c || column < 0 || column >= static_cast<int>(c->titles.size())) return;
+    if (index == -1) {
+        c->titles[static_cast<size_t>(column)] = std::string(text);
+    } else if (index >= 0 && index < static_cast<int>(c->rows.size())) {
+        c->rows[static_cast<size_t>(index)][static_cast<size_t>(column)] = std::string(text);
+    }
+}
+
+FontHandle MakeFont(std::string_view face, int points) {
+    if (points < 1 || points > 1000) return 0;
+    S().fonts.push_back({std::string(face), points});
+    return static_cast<FontHandle>(S().fonts.size());
+}
+
+Colour RgbColor(int red, int green, int blue) {
+    return std::clamp(red, 0, 255) + std::clamp(green, 0, 255) * 256 +
+           static_cast<Colour>(std::clamp(blue, 0, 255)) * 65536;
+}
+
+int WaitEvent(int64_t) {
+    Event& record = S().record;
+    record.kind = 0;
+    record.type = -1;
+    if (!S().queue.empty()) {
+        record = S().queue.front();
+        S().queue.pop_front();
+        return record.kind;
+    }
+    while (!S().due_ticks.empty()) {
+        auto key = S().due_ticks.front();
+        S().due_ticks.pop_front();
+        if (RunTimer(key)) return record.kind = TimerMessage;
+    }
+    return 0;
+}
+
+int EventControl() {
+    return S().record.control;
+}
+int EventType() {
+    return S().record.type;
+}
+
+void PaintPending() {
+    ++S().paint_pending_calls;
+}
+
+int KeepPaintingWhile(const std::function<int()>& work) {
+    ++S().keep_painting_calls;
+    return work ? work() : 0;
+}
+
+void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure) {
+    if (!S().window.exists || S().window.window != window || !procedure) return;
+    std::pair<int, int> key{window, identifier};
+    constexpr int64_t longest = int64_t{100} * 366 * 24 * 3600 * 1000;
+    S().timers[key] = {std::clamp<int64_t>(periodMs, 10, longest), procedure};
+    std::erase(S().due_ticks, key);
+}
+
+void StopSlotTimer(int window, int identifier) {
+    std::pair<int, int> key{window, identifier};
+    S().timers.erase(key);
+    std::erase(S().due_ticks, key);
+}
+
+int ShowMessageBox(std::string_view title, std::string_view text, int buttons) {
+    S().boxes.push_back({std::string(title), std::string(text), buttons});
+    std::vector<int> ticks = std::exchange(S().box_ticks, {});
+    for (int identifier : ticks)
+        RunTimer({MainWindow, identifier});
+    if (buttons != ButtonsYesNo) return AnswerOk;
+    if (S().answers.empty()) return AnswerNo;
+    int answer = S().answers.front();
+    S().answers.pop_front();
+    return answer;
+}
+
+std::string ChooseFolder(std::string_view title, std::string_view initialFolder) {
+    S().choosers.push_back({std::string(title), std::string(initialFolder)});
+    if (S().folders.empty()) return "";
+    std::string folder = std::move(S().folders.front());
+    S().folders.pop_front();
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
+
+int RandomInt(int max) {
+    if (S().randoms.empty()) return UniformUpTo(max, NextRandom32);
+    int value = S().randoms.front();
+    S().randoms.pop_front();
+    return std::clamp(value, 0, std::max(max, 0));
+}
+
+void OpenWithDefaultApplication(std::string_view path) {
+    S().opened.emplace_back(path);
+}
+
+int StartGui(int, char**) {
+    return 1;
+}
+
+void ReleaseGui() {
+    State& s = S();
+    s.window = {};
+    s.controls.clear();
+    s.creation_order.clear();
+    s.focused = -1;
+    s.fonts.clear();
+    s.queue.clear();
+    s.timers.clear();
+    s.due_ticks.clear();
+}

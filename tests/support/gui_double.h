@@ -1,0 +1,130 @@
+// The headless stand-in for the GUI seam: every operation of gui/gui.h over plain
+// data, plus what a test needs to act as the user and to see what the program did.
+//
+// Events follow the Qt backend: a user action queues its events in the order Qt
+// raises them; list, drop-down and close events are not queued again while an
+// equal event is the newest one waiting. WaitEvent never blocks: with nothing
+// queued and no tick asked for, it returns 0.
+//
+// Start each test with ResetGuiDouble(). Control numbers are whatever the code
+// under test created; a number that names no control of the right kind, or a
+// disabled control, takes no user action (the action returns false).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gui/gui.h"
+
+// Everything back to the start state: no window, controls, fonts or timers, an
+// empty queue and event record, no scripts, no records, counters at 0.
+void ResetGuiDouble();
+
+// ---- Acting as the user ----
+// A mouse action first moves the keyboard focus to its control, so a text field
+// that had the focus queues FieldFocusLost before the action's own events.
+
+// A click on a push button: queues ButtonClick.
+bool PressButton(int control);
+// One gesture of type (LeftClick, RightClick, LeftDoubleClick, RightDoubleClick,
+// DragStart) on row of the list; a row that does not exist is the empty area
+// below the rows. The press selects the row, or on the empty area clears the
+// selection, and queues SelectionChange when that changed the selection. Then a
+// click queues its type; a double-click queues its single click's type and then
+// its own; a drag queues DragStart.
+bool UserSelectsRow(int row, int type);
+// Queues one list event of type as the list raises it, selection untouched.
+bool ListEvent(int type);
+// The user clicks into the text field and replaces its text: FieldFocusGained
+// when it did not have the focus, then FieldTextChange.
+bool UserTypes(std::string_view text);
+// The user moves the focus to control (Tab or a click): the text field queues
+// FieldFocusLost or FieldFocusGained when it loses or gains the focus.
+bool UserFocuses(int control);
+// The user chooses item index of a drop-down list: it becomes the selected item
+// and SelectionChange is queued, also when it was selected already.
+bool UserChoosesItem(int control, int index);
+// The user clicks the window's close box: CloseRequest is queued; the window stays.
+void RequestClose();
+
+// ---- Scripted dialogs and random numbers ----
+
+// Answers for the next Yes/No message boxes, in order, after any still unused;
+// when they run out, AnswerNo. OK boxes answer AnswerOk and use no answer.
+void ScriptAnswers(std::vector<int> answers);
+// The result of the next ChooseFolder, after any still unused; when none is
+// left, "" (cancelled). A folder without a trailing "/" gets one.
+void ScriptFolder(std::string folder);
+// Results of the next RandomInt calls, each brought into 0..max; when they run
+// out, the real generator.
+void ScriptRandom(std::vector<int> values);
+
+struct ShownBox {
+    std::string title, text;
+    int buttons;
+};
+// Every message box shown since the reset, oldest first.
+const std::vector<ShownBox>& ShownBoxes();
+struct ShownChooser {
+    std::string title, initialFolder;
+};
+const std::vector<ShownChooser>& ShownChoosers();
+// Every path given to OpenWithDefaultApplication since the reset, oldest first.
+const std::vector<std::string>& OpenedFiles();
+
+// ---- Looking at the window and the controls ----
+
+struct WindowInfo {
+    bool exists = false;
+    int window = 0;
+    int x = 0, y = 0;  // outer frame; a centred window sits on a 1920 x 1080 screen
+    int clientWidth = 0, clientHeight = 0;
+    int options = 0;
+    std::string title;
+    bool shown = false;
+};
+WindowInfo WindowState();
+bool WindowShown();
+
+struct Placement {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+// All zero for an unknown control.
+Placement ControlPlacement(int control);
+// Number of columns of a list, and a column's width (0 when it does not exist).
+int ColumnCount(int control);
+int ColumnWidth(int control, int column);
+// False for an unknown control.
+bool ControlEnabled(int control);
+// The text field's background (white until set); -1 for any other control.
+Colour BackColorOf(int control);
+// The control holding the keyboard focus, -1 for none.
+int FocusedControl();
+// The font set on a control, 0 for none.
+FontHandle FontOf(int control);
+// Face and points of a font made by MakeFont; "" and 0 for an unknown handle.
+std::string FontFace(FontHandle font);
+int FontPoints(FontHandle font);
+// Events waiting in the queue.
+int QueuedEventCount();
+
+// ---- Slot timers and the waits of a link check ----
+
+struct ArmedTimer {
+    int window, id;
+    int64_t period;
+    SlotProcedure procedure;
+};
+// The timers armed now, ordered by window and identifier.
+std::vector<ArmedTimer> ArmedTimers();
+// The timer (MainWindow, identifier) falls due: the next WaitEvent that finds the
+// queue empty runs its procedure and returns TimerMessage. Ticks do not pile up;
+// stopping or re-arming the timer first drops the tick. False when not armed.
+bool TickSlot(int identifier);
+// While the next message box is open, the timer (MainWindow, identifier) ticks:
+// its procedure runs (if armed then) before the box is answered.
+void TickDuringNextMessageBox(int identifier);
+// How often KeepPaintingWhile and PaintPending have been called.
+int KeepPaintingCount();
+int PaintPendingCount();
