@@ -1,6 +1,10 @@
-#include <cstdio>
+#include "app/main_loop.h"
+#include "app/startup.h"
+#include "gui/gui.h"
+#include "runtime/files.h"
 
-int main() {
-    std::puts("Tavimor: the window is not there yet; run scripts/test for the tests.");
-    return 0;
+int main(int argc, char** argv) {
+    if (StartGui(argc, argv) == 0) return 1;
+    StartUp(ProgramDirFor(ExecutablePath(), CurrentDirectory()));
+    return RunMainLoop();
 }

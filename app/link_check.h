@@ -1,0 +1,20 @@
+// What one link slot does each time its timer ticks: stamp and count the
+// attempt, fetch the row's link into the download directory, and judge the
+// file: a small error page is deleted, a real file marks the row "DONE!".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// A file of more than this many bytes can be judged done; one of fewer can be
+// deleted as an error page.
+constexpr int64_t SizeThreshold = 5000;
+
+// Runs one check of slot k (row k of LinkList). It never saves and never stops
+// a timer: it sets SaveRequested and, when done, SlotDoneFlags[k] for the main
+// loop. Shows no message.
+void LinkCheck(int k);
+
+// The file a link is saved as: the download directory followed by the file
+// name of the link's path (without the query).
+std::string TargetPathOf(std::string_view link);

@@ -1,0 +1,329 @@
+// The main loop. Start reading at RunMainPass: each pass waits for one event,
+// then does its housekeeping in a fixed order (window position, the time and
+// the date stamp, finished slots, a pending save) and finally the command of
+// the event, one function per control below.
+//
+// Link checks run only inside a wait (the pass's own WaitEvent or a message
+// box); they hand their results over through SlotDoneFlags and SaveRequested,
+// which the next housekeeping picks up.
+
+#include "app/main_loop.h"
+
+#include <string>
+
+#include "app/link_check.h"
+#include "app/link_records.h"
+#include "app/settings_save.h"
+#include "app/startup.h"
+#include "app/state.h"
+#include "gui/gui.h"
+#include "http/url.h"
+#include "runtime/files.h"
+#include "runtime/text.h"
+
+int QueueRunning = 0;
+int EditMode = 0;
+int SelectedRow = 0;
+int LastSelectedRow = 0;
+int64_t TimerPeriod = 0;
+
+void ResetMainLoop() {
+    QueueRunning = 0;
+    EditMode = 0;
+    SelectedRow = 0;
+    LastSelectedRow = 0;
+    TimerPeriod = 0;
+}
+
+namespace {
+
+const Colour White = RgbColor(255, 255, 255);
+const Colour Yellow = RgbColor(220, 220, 0);
+
+bool AskYesNo(std::string_view title, std::string_view text) {
+    return ShowMessageBox(title, text, ButtonsYesNo) == AnswerYes;
+}
+
+void Enable(int control, bool enabled) {
+    DisableControl(control, enabled ? 0 : 1);
+}
+
+bool HasRows() {
+    return CountItems(LinkList) > 0;
+}
+
+std::string RowText(int row, int column) {
+    return ItemText(LinkList, row, column);
+}
+
+// ---- Housekeeping ----
+
+void HandleFinishedSlots() {
+    for (int k = 0; k < SlotCount; ++k) {
+        if (!SameText(SlotDoneFlags[k], "1")) continue;
+        // Reset and stop first: a tick inside the save's error box must not
+        // check the finished slot again.
+        SlotDoneFlags[k] = std::string("0");  // from a literal, g++ 12 warns falsely
+        StopSlotTimer(MainWindow, k);
+        SaveSettings();
+    }
+}
+
+void HandleSaveRequest() {
+    if (SaveRequested != 1) return;
+    SaveRequested = 0;  // before the save, so that a request raised during it survives
+    SaveSettings();
+}
+
+// ---- Commands ----
+
+void ShowRowInterval(int row) {
+    const std::string interval = RowText(row, ColumnInterval);
+    for (int item = 0; item < CountItems(IntervalCombo); ++item) {
+        if (SameText(ItemText(IntervalCombo, item, 0), interval)) {
+            SelectIndex(IntervalCombo, item);
+            return;
+        }
+    }
+}
+
+void OnListEventWhileStopped(int type) {
+    SelectedRow = SelectedIndex(LinkList);
+    if (SelectedRow >= 0) {
+        Enable(DeleteButton, true);
+        Enable(OpenButton, true);
+        Enable(IntervalCombo, true);
+        ShowRowInterval(SelectedRow);
+        SetControlText(UrlField, RowText(SelectedRow, ColumnUrl));
+        if (type == LeftDoubleClick) {
+            EditMode = 1;
+            FocusControl(UrlField);
+            Enable(AddButton, false);
+            SetBackColor(UrlField, Yellow);
+        } else {
+            SaveSettings();
+            EditMode = 0;
+            Enable(AddButton, true);
+            SetBackColor(UrlField, White);
+        }
+    } else {
+        Enable(DeleteButton, false);
+        Enable(IntervalCombo, false);
+        Enable(OpenButton, false);
+        EditMode = 0;
+        SetBackColor(UrlField, White);
+        if (!ControlText(UrlField).empty()) Enable(AddButton, true);
+    }
+    LastSelectedRow = SelectedRow;
+}
+
+void OnListEvent(int type) {
+    if (QueueRunning == 0) {
+        OnListEventWhileStopped(type);
+        return;
+    }
+    int row = SelectedIndex(LinkList);
+    if (row >= 0) {
+        SetControlText(UrlField, RowText(row, ColumnUrl));
+        Enable(UrlField, true);
+    }
+}
+
+// A row whose label has no period (only a hand-edited file holds one) is
+// checked hourly rather than never or continuously.
+int64_t PeriodOfRow(int row) {
+    int64_t period = IntervalPeriod(RowText(row, ColumnInterval));
+    return period > 0 ? period : IntervalPeriod(DefaultInterval);
+}
+
+void ArmIdleSlots() {
+    const int rows = CountItems(LinkList);
+    for (int i = 0; i < rows && i < SlotCount; ++i) {
+        if (!SameText(RowText(i, ColumnStatus), StatusIdle)) continue;
+        TimerPeriod = PeriodOfRow(i) + RandomInt(4000);
+        StartSlotTimer(MainWindow, i, TimerPeriod, LinkCheck);
+        SetItemText(LinkList, i, StatusTrying, ColumnStatus);
+    }
+}
+
+void StartQueue() {
+    if (!AskYesNo("Just one more thing....",
+                  "Do you want to start the queue of checking?\nPlease go over once more to "
+                  "double check, or just hit Yes!")) {
+        ShowMessageBox("Columbo is always right...", "...you DO need to double check!", ButtonsOk);
+        return;
+    }
+    QueueRunning = 1;
+    for (int control :
+         {UrlField, DeleteButton, DeleteAllButton, AddButton, OpenButton, IntervalCombo})
+        Enable(control, false);
+    SetControlText(StartButton, "Stop");
+    ArmIdleSlots();
+}
+
+void StopQueue() {
+    if (!AskYesNo("Question", "Do you want to stop checking all?")) return;
+    QueueRunning = 0;
+    EditMode = 0;
+    Enable(UrlField, true);
+    Enable(DeleteButton, false);
+    Enable(DeleteAllButton, true);
+    Enable(AddButton, true);
+    Enable(OpenButton, false);
+    SetControlText(StartButton, "Start");
+    const int rows = CountItems(LinkList);
+    for (int i = 0; i < rows; ++i) {
+        if (!SameText(RowText(i, ColumnStatus), StatusTrying)) continue;
+        SetItemText(LinkList, i, StatusIdle, ColumnStatus);
+        StopSlotTimer(MainWindow, i);
+    }
+}
+
+void OnStartButton() {
+    if (QueueRunning == 0) {
+        StartQueue();
+    } else {
+        StopQueue();
+    }
+}
+
+void OnDeleteAll() {
+    if (!AskYesNo("Question", "Do you want to delete all entries?")) return;
+    ClearItems(LinkList);
+    Enable(DeleteButton, false);
+    Enable(OpenButton, false);
+    Enable(StartButton, false);
+    Enable(AddButton, true);
+    SetBackColor(UrlField, White);
+    SaveSettings();
+}
+
+void OnDelete() {
+    SelectedRow = SelectedIndex(LinkList);
+    if (SelectedRow == -1) return;
+    if (AskYesNo("Question",
+                 "Do you want to delete this entry?\n(Possible file downloaded correctly will not "
+                 "be deleted!)")) {
+        RemoveItem(LinkList, SelectedRow);
+        SaveSettings();
+    }
+    Enable(StartButton, HasRows());
+}
+
+void OnFieldEdit() {
+    const std::string typed = ControlText(UrlField);
+    const std::string trimmed = TrimSpaces(typed);
+    SelectedRow = SelectedIndex(LinkList);
+    if (EditMode == 0) Enable(AddButton, !trimmed.empty());
+    if (!trimmed.empty() && EditMode == 1 && SelectedRow >= 0 && SelectedRow == LastSelectedRow)
+        SetItemText(LinkList, SelectedRow, AsciiLink(typed), ColumnUrl);
+}
+
+void OnAdd() {
+    const std::string link = TrimSpaces(ControlText(UrlField));
+    if (link.empty()) return;
+    if (CountItems(LinkList) < SlotCount) {
+        int row = AddItem(LinkList, -1, AsciiLink(link));
+        SetItemText(LinkList, row, DefaultInterval, ColumnInterval);
+        SetItemText(LinkList, row, StatusIdle, ColumnStatus);
+        SetItemText(LinkList, row, DateStamp(), ColumnLastRetry);
+        SelectIndex(LinkList, row);
+        SetItemText(LinkList, row, "0", ColumnTried);
+        SaveSettings();
+    } else {
+        ShowMessageBox("Information!", "Sorry, only max 30 links can be monitored!", ButtonsOk);
+    }
+    if (HasRows()) Enable(StartButton, true);
+}
+
+void OnOpen() {
+    int row = SelectedIndex(LinkList);
+    if (row < 0) return;
+    OpenWithDefaultApplication(TargetPathOf(RowText(row, ColumnUrl)));
+}
+
+void OnIntervalChoice() {
+    int choice = SelectedIndex(IntervalCombo);
+    SelectedRow = SelectedIndex(LinkList);
+    if (choice <= 0 || SelectedRow < 0) return;
+    SetItemText(LinkList, SelectedRow, ItemText(IntervalCombo, choice, 0), ColumnInterval);
+    SaveSettings();
+    SelectIndex(IntervalCombo, 0);
+}
+
+// Our own words; the first paragraph says what the program is for.
+std::string AboutText() {
+    return VersionText +
+           "\n\n"
+           "A small clever program to check when a possible offline file is available for "
+           "download again within predefined intervals, and you don't have the time or brain "
+           "cells available to remember to check manually.\n\n"
+           "No skins, no animations, no bloat: just a window that does its job. Free software "
+           "deserves more of that.\n\n"
+           "It was made to show that good design, a clear concept, usefulness and simplicity fit "
+           "in one small program.\n\n"
+           "It was made because its author wanted exactly this tool and could not find it.\n\n"
+           "It is portable: everything it keeps lives in Tavimor.ini beside the program. This "
+           "build runs on Linux desktops (Qt 6).\n\n"
+           "Home: the Tavimor project page - Patience, checked hourly.";
+}
+
+void OnAbout() {
+    Enable(AddButton, true);
+    ShowMessageBox("About TVX", AboutText(), ButtonsOk);
+}
+
+void RunCommand(int control, int type) {
+    switch (control) {
+        case LinkList:
+            return OnListEvent(type);
+        case StartButton:
+            return OnStartButton();
+        case DeleteButton:
+            return OnDelete();
+        case DeleteAllButton:
+            return OnDeleteAll();
+        case UrlField:
+            if (QueueRunning == 0) OnFieldEdit();
+            return;
+        case AddButton:
+            return OnAdd();
+        case OpenButton:
+            return OnOpen();
+        case IntervalCombo:
+            return OnIntervalChoice();
+        case AboutButton:
+            return OnAbout();
+        default:
+            return;
+    }
+}
+
+// True when the user confirmed; the settings are saved then.
+bool ConfirmQuit() {
+    if (!AskYesNo("Quit now, then?", "Do you really want to quit?")) return false;
+    SaveSettings();
+    return true;
+}
+
+}  // namespace
+
+int RunMainPass() {
+    const int kind = WaitEvent(-1);
+    WindowPosX = WindowLeft(MainWindow);
+    WindowPosY = WindowTop(MainWindow);
+    CurrentDate = LocalNow();
+    RefreshDateStamp();
+    HandleFinishedSlots();
+    HandleSaveRequest();
+    if (kind == ControlEvent) RunCommand(EventControl(), EventType());
+    if (kind == CloseRequest && ConfirmQuit()) return 0;
+    return 1;
+}
+
+int RunMainLoop() {
+    while (RunMainPass() != 0) {
+    }
+    EndProgram();
+    return 0;
+}

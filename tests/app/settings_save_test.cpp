@@ -1,0 +1,93 @@
+#include "app/settings_save.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "tests/app/app_fixture.h"
+
+namespace {
+
+const std::vector<LinkRow> GoldenRows = {
+    {"http://example.com/files/big.zip", "1 hour", "Idle", "26 Nov 2011@14:05", "0"},
+    {"http://u:p@example.org:8080/a/b.iso?x=1", "2 weeks", "Trying", "27 Nov 2011@09:00", "12"},
+    {"http://example.net/done.bin", "1 month", "DONE!", "28 Nov 2011@23:59", "3"},
+};
+
+std::string Golden(const char* name) {
+    return ReadWholeFile(std::string(GOLDEN_DIR "/") + name);
+}
+
+class SettingsSaveTest : public AppTest {
+  protected:
+    // A first run whose folder choice is the download directory, then the
+    // state of the golden files with the first `rows` rows in the list.
+    void ShowGoldenState(size_t rows) {
+        ScriptFolder("/home/user/Downloads/");
+        StartUp(dir.Path());
+        WindowPosX = -8;
+        WindowPosY = 1200;
+        CurrentDate = 1322316309;
+        for (size_t i = 0; i < rows; ++i) {
+            int row = AddItem(LinkList, -1, GoldenRows[i][ColumnUrl]);
+            for (int column = ColumnInterval; column < LinkColumns; ++column)
+                SetItemText(LinkList, row, GoldenRows[i][column], column);
+        }
+    }
+};
+
+TEST_F(SettingsSaveTest, WritesExactlyTheEightLines) {
+    const std::pair<size_t, const char*> cases[] = {
+        {0, "no_rows.ini"}, {1, "one_row.ini"}, {3, "three_rows.ini"}};
+    for (const auto& [rows, golden] : cases) {
+        SCOPED_TRACE(golden);
+        ResetGuiDouble();
+        std::filesystem::remove(SettingsPath());
+        ShowGoldenState(rows);
+        SaveSettings();
+        EXPECT_EQ(Settings(), Golden(golden));
+        EXPECT_TRUE(ShownBoxes().empty());
+    }
+}
+
+TEST_F(SettingsSaveTest, ALockedFileIsLeftByteIdenticalAndTheUserIsToldOncePerAttempt) {
+    ShowGoldenState(1);
+    dir.Write("Tavimor.ini", "; the user's own file\r\n");
+    chmod(SettingsPath().c_str(), 0444);
+    SaveSettings();
+    SaveSettings();
+    ASSERT_EQ(ShownBoxes().size(), 2u);
+    for (const ShownBox& box : ShownBoxes()) {
+        EXPECT_EQ(box.title, "Error!");
+        EXPECT_EQ(box.text, "Could not save settings!\nDid you open it in anything? Close it now!");
+        EXPECT_EQ(box.buttons, ButtonsOk);
+    }
+    EXPECT_EQ(Settings(), "; the user's own file\r\n");
+}
+
+TEST_F(SettingsSaveTest, AnUnwritableDirectoryLeavesTheOldFileAndNoTemporaryFile) {
+    ShowGoldenState(3);
+    const std::string before = Settings();
+    chmod(dir.Path().c_str(), 0555);
+    SaveSettings();
+    chmod(dir.Path().c_str(), 0755);
+    ASSERT_EQ(ShownBoxes().size(), 1u);
+    EXPECT_EQ(ShownBoxes()[0].title, "Error!");
+    EXPECT_EQ(Settings(), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
+TEST_F(SettingsSaveTest, WhatIsSavedComesBackAtTheNextStartWithoutFinishedRows) {
+    ShowGoldenState(3);
+    SaveSettings();
+    ResetGuiDouble();
+    StartUp(dir.Path());
+    std::vector<LinkRow> expected = {GoldenRows[0], GoldenRows[1]};
+    expected[1][ColumnStatus] = "Idle";
+    EXPECT_EQ(RowsOnScreen(), expected);
+    EXPECT_EQ(DownloadDir, "/home/user/Downloads/");
+    EXPECT_EQ(WindowState().x, -8);
+    EXPECT_EQ(WindowState().y, 1200);
+}
+
+}  // namespace

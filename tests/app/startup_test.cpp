@@ -1,0 +1,107 @@
+#include "app/startup.h"
+
+#include <filesystem>
+
+#include "tests/app/app_fixture.h"
+
+namespace {
+
+std::vector<int> EnabledControls() {
+    std::vector<int> enabled;
+    for (int control = LinkList; control <= AboutButton; ++control)
+        if (ControlEnabled(control)) enabled.push_back(control);
+    return enabled;
+}
+
+using StartUpTest = AppTest;
+
+TEST_F(StartUpTest, FirstRunAsksForTheDownloadDirectoryAndWritesAFreshFile) {
+    StartUp(dir.Path());  // the folder chooser is cancelled
+    ASSERT_EQ(ShownChoosers().size(), 1u);
+    EXPECT_EQ(ShownChoosers()[0].title, "Please choose a save path for files");
+    EXPECT_EQ(ShownChoosers()[0].initialFolder, dir.Path());
+    EXPECT_EQ(DownloadDir, dir.Path());
+    const std::string saved = Settings();
+    EXPECT_NE(saved.find("Default Download Directory = " + dir.Path() + "\r\n"), std::string::npos);
+    EXPECT_EQ(saved.substr(saved.size() - 10), "Entry = \r\n");
+    EXPECT_EQ(EnabledControls(), (std::vector<int>{LinkList, UrlField, AboutButton}));
+    EXPECT_TRUE(WindowShown());
+    EXPECT_EQ(WindowState().title, "Tavimor (TVX) v1.0 - 26 Nov 2011 by Brennick");
+    EXPECT_TRUE(ShownBoxes().empty());
+
+    // The next start reads that file instead of asking again.
+    ResetGuiDouble();
+    StartUp(dir.Path());
+    EXPECT_TRUE(ShownChoosers().empty());
+}
+
+TEST_F(StartUpTest, TheChosenFolderBecomesTheDownloadDirUnlessItCannotBeStored) {
+    ScriptFolder("/srv/downloads/");
+    StartUp(dir.Path());
+    EXPECT_EQ(DownloadDir, "/srv/downloads/");
+    std::filesystem::remove(SettingsPath());
+    ResetGuiDouble();
+    ScriptFolder("/srv/two\nlines/");
+    StartUp(dir.Path());
+    EXPECT_EQ(DownloadDir, dir.Path());
+}
+
+TEST_F(StartUpTest, RestoresRowsDroppingFinishedOnesAndResumingNothing) {
+    StartWithRows({Row("http://h/1", "Trying", "4"), Row("http://h/2", "DONE!"),
+                   Row("http://h/3", "DONE!"), Row("http://h/4\xC3\xA9", "Idle", "2")});
+    std::vector<LinkRow> expected = {Row("http://h/1", "Idle", "4"),
+                                     Row("http://h/4%C3%A9", "Idle", "2")};
+    EXPECT_EQ(RowsOnScreen(), expected);
+    EXPECT_TRUE(ArmedTimers().empty());
+    EXPECT_EQ(EnabledControls(),
+              (std::vector<int>{LinkList, StartButton, DeleteAllButton, UrlField, AboutButton}));
+    EXPECT_EQ(SelectedIndex(LinkList), -1);
+    EXPECT_EQ(WindowState().x, 10);  // the stored place, not the centre
+    EXPECT_EQ(WindowState().y, 20);
+}
+
+TEST_F(StartUpTest, OnlyFinishedRowsLeaveStartEnabledOverAnEmptyList) {
+    StartWithRows({Row("http://h/1", "DONE!"), Row("http://h/2", "DONE!")});
+    EXPECT_EQ(CountItems(LinkList), 0);
+    EXPECT_TRUE(ControlEnabled(StartButton));
+    EXPECT_FALSE(ControlEnabled(DeleteAllButton));
+}
+
+TEST_F(StartUpTest, MissingKeysTakeTheirDefaultsOneByOne) {
+    const std::string file =
+        "[global]\nwindow y position = 77x\n[LINKS]\nentry=a\xA4\x32 hours\xFF";
+    dir.Write("Tavimor.ini", file);
+    StartUp(dir.Path());
+    EXPECT_TRUE(ShownChoosers().empty());
+    EXPECT_EQ(DownloadDir, dir.Path());
+    EXPECT_EQ(WindowState().y, 77);
+    EXPECT_EQ(WindowMinimizedText, "No");
+    EXPECT_EQ(RowsOnScreen(), (std::vector<LinkRow>{{"a", "2 hours", "", "", ""}}));
+    EXPECT_EQ(Settings(), file);  // read, never rewritten
+}
+
+TEST_F(StartUpTest, BuildsTheIntervalChoicesWithTheRestingItemSelected) {
+    StartUp(dir.Path());
+    ASSERT_EQ(CountItems(IntervalCombo), 13);
+    EXPECT_EQ(ItemText(IntervalCombo, 0, 0), "Check interval:");
+    EXPECT_EQ(ItemText(IntervalCombo, 12, 0), "2 months");
+    EXPECT_EQ(SelectedIndex(IntervalCombo), 0);
+    EXPECT_EQ(ItemText(LinkList, -1, 0), "HTTP Link(s) only, specifically files");
+    EXPECT_EQ(ItemText(LinkList, -1, 4), "Tried");
+}
+
+TEST(ProgramDir, TemporaryDirectoriesHandOverToTheCurrentDirectory) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/opt/tavimor/tavimor", "/opt/tavimor/"},
+        {"/home/u/Temp/x/tavimor", "/cwd/"},
+        {"/tmp/tavimor", "/cwd/"},
+        {"/var/TMP/a/tavimor", "/cwd/"},
+        {"C:\\Users\\u\\AppData\\Local\\TEMP\\x\\tavimor.exe", "/cwd/"},
+        {"/home/u/temporary/tavimor", "/home/u/temporary/"},
+        {"/home/u/tmpfiles/tavimor", "/home/u/tmpfiles/"},
+    };
+    for (const auto& [executable, expected] : cases)
+        EXPECT_EQ(ProgramDirFor(executable, "/cwd/"), expected) << executable;
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+#include "app/state.h"
+
+#include <gtest/gtest.h>
+
+#include "runtime/dates.h"
+
+namespace {
+
+TEST(State, DateStampSpellsTheMonthInEnglishWithZeroPaddedParts) {
+    ResetState();
+    const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int month = 1; month <= 12; ++month) {
+        CurrentDate = MakeDate(2011, month, 5, 9, 7, 59);
+        RefreshDateStamp();
+        EXPECT_EQ(DateStamp(), std::string("05 ") + months[month - 1] + " 2011@09:07");
+    }
+    CurrentDate = MakeDate(2045, 12, 31, 23, 0, 0);  // beyond the 32-bit range
+    RefreshDateStamp();
+    EXPECT_EQ(DateStamp(), "31 Dec 2045@23:00");
+}
+
+TEST(State, IntervalPeriodsComeFromExactLabels) {
+    EXPECT_EQ(IntervalPeriod("1 hour"), 3600000);
+    EXPECT_EQ(IntervalPeriod("2 hours"), 7200000);
+    EXPECT_EQ(IntervalPeriod("2 weeks"), 1209600000);
+    EXPECT_EQ(IntervalPeriod("1 month"), 2592000000LL);
+    EXPECT_EQ(IntervalPeriod("2 months"), 5184000000LL);
+    EXPECT_EQ(IntervalPeriod("Check interval:"), 0);
+    EXPECT_EQ(IntervalPeriod("1 Hour"), 0);
+    EXPECT_EQ(IntervalPeriod("1 hour "), 0);
+    EXPECT_EQ(IntervalPeriod(""), 0);
+    // Every label offered to the user has a period.
+    for (size_t i = 1; i < IntervalChoices.size(); ++i)
+        EXPECT_GT(IntervalPeriod(IntervalChoices[i]), 0) << IntervalChoices[i];
+}
+
+TEST(State, DownloadDirAlwaysEndsWithASeparatorAndNeverBecomesTheRoot) {
+    ResetState();
+    ProgramDir = "/opt/tavimor/";
+    DownloadDir = "/home/u/Downloads";
+    EXPECT_EQ(DownloadDirWithSeparator(), "/home/u/Downloads/");
+    DownloadDir = "/home/u/Downloads/";
+    EXPECT_EQ(DownloadDirWithSeparator(), "/home/u/Downloads/");
+    DownloadDir = "";
+    EXPECT_EQ(DownloadDirWithSeparator(), "/opt/tavimor/");
+}
+
+}  // namespace
