@@ -90,6 +90,42 @@ TEST_F(StartUpTest, BuildsTheIntervalChoicesWithTheRestingItemSelected) {
     EXPECT_EQ(ItemText(LinkList, -1, 4), "Tried");
 }
 
+TEST_F(StartUpTest, PlacesTheNineControlsWithTheirTexts) {
+    StartUp(dir.Path());
+    struct Expected {
+        int control, x, y, width, height;
+        const char* text;
+    };
+    const Expected controls[] = {
+        {LinkList, 0, 20, 550, 100, ""},
+        {StartButton, 510, 120, 40, 20, "Start!"},
+        {DeleteButton, 0, 120, 40, 20, "Delete"},
+        {DeleteAllButton, 40, 120, 60, 20, "Delete All"},
+        {UrlField, 0, 0, 510, 20, ""},
+        {AddButton, 510, 0, 40, 20, "Add"},
+        {OpenButton, 100, 120, 40, 20, "Open"},
+        {IntervalCombo, 210, 120, 100, 20, ""},
+        {AboutButton, 140, 120, 70, 20, "About TVX"},
+    };
+    for (const Expected& e : controls) {
+        SCOPED_TRACE(e.control);
+        Placement place = ControlPlacement(e.control);
+        EXPECT_EQ(place.x, e.x);
+        EXPECT_EQ(place.y, e.y);
+        EXPECT_EQ(place.width, e.width);
+        EXPECT_EQ(place.height, e.height);
+        if (e.control != LinkList && e.control != IntervalCombo) {
+            EXPECT_EQ(ControlText(e.control), e.text);
+        }
+        EXPECT_EQ(FontFace(FontOf(e.control)), "Tahoma");
+    }
+    const int widths[] = {260, 60, 45, 125, 40};
+    for (int column = 0; column < 5; ++column)
+        EXPECT_EQ(ColumnWidth(LinkList, column), widths[column]);
+    EXPECT_EQ(WindowState().clientWidth, 549);
+    EXPECT_EQ(WindowState().clientHeight, 140);
+}
+
 TEST(ProgramDir, TemporaryDirectoriesHandOverToTheCurrentDirectory) {
     const std::pair<const char*, const char*> cases[] = {
         {"/opt/tavimor/tavimor", "/opt/tavimor/"},
