@@ -1,0 +1,75 @@
+// A web server on 127.0.0.1 that serves any number of connections, one after
+// another in a thread of its own, each with the answer a test set for the
+// request's target beforehand. Where LoopbackServer scripts one connection,
+// this one stays up for a whole run of many fetches.
+//
+// A request is read up to its first empty line; its target (the second word
+// of the request line) picks the answer, which is used once. A request whose
+// target has no answer gets "404 Not Found" and is remembered as unexpected.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "tests/support/loopback_server.h"
+
+// How an answer ends once its pieces are sent: the connection is closed, or
+// kept open without a word until the client closes it (or the server stops),
+// or reset (TCP RST) at once.
+enum class AnswerEnd { Close, Stall, Reset };
+
+struct ServerAnswer {
+    std::vector<ServerPiece> pieces;
+    AnswerEnd end = AnswerEnd::Close;
+};
+
+class ScriptedWebServer {
+  public:
+    ScriptedWebServer();
+    ~ScriptedWebServer();
+    ScriptedWebServer(const ScriptedWebServer&) = delete;
+    ScriptedWebServer& operator=(const ScriptedWebServer&) = delete;
+
+    int Port() const { return port_; }
+    // "http://127.0.0.1:<port>" followed by target (which starts with "/").
+    std::string Url(std::string_view target) const;
+
+    // The answer to the next request for target; replaces one not used yet.
+    void Answer(const std::string& target, ServerAnswer answer);
+    // Connections accepted, and connections served to their end and closed.
+    int Accepted() const;
+    int Served() const;
+    // Waits until Served() is at least count; false when limit passed first.
+    bool WaitServed(int count, std::chrono::milliseconds limit) const;
+    // Targets requested without an answer set, oldest first; answers set and
+    // never requested.
+    std::vector<std::string> UnexpectedTargets() const;
+    std::vector<std::string> UnusedTargets() const;
+
+    // Ends a stall, stops serving and waits for the thread; idempotent.
+    void Stop();
+
+  private:
+    void Run();
+    void Serve(int fd);
+    ServerAnswer AnswerFor(const std::string& request);
+    bool Pause(std::chrono::milliseconds pause) const;
+    void StallUntilClientCloses(int fd) const;
+
+    int listen_fd_ = -1;
+    int wake_[2] = {-1, -1};
+    int port_ = 0;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable served_changed_;
+    std::map<std::string, ServerAnswer> answers_;
+    std::vector<std::string> unexpected_;
+    int accepted_ = 0;
+    int served_ = 0;
+    std::thread thread_;
+};
