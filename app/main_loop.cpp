@@ -17,8 +17,6 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "gui/gui.h"
-#include "http/url.h"
-#include "runtime/files.h"
 #include "runtime/text.h"
 
 int QueueRunning = 0;
@@ -265,7 +263,7 @@ std::string AboutText() {
            "It was made because its author wanted exactly this tool and could not find it.\n\n"
            "It is portable: everything it keeps lives in Tavimor.ini beside the program. This "
            "build runs on Linux desktops (Qt 6).\n\n"
-           "Home: the Tavimor project page - Patience, checked hourly.";
+           "Home page: the Tavimor project README. Motto: patience, checked hourly.";
 }
 
 void OnAbout() {
