@@ -105,7 +105,10 @@ size_t DecodeSequence(std::string_view text, size_t at, size_t length, std::stri
     auto next = static_cast<unsigned char>(text[at + 1]);
     if (length == 2 && IsContinuation(next)) {
         unsigned code = (static_cast<unsigned char>(text[at]) & 0x1Fu) << 6 | (next & 0x3Fu);
-        out += code < 256 ? static_cast<char>(code) : '?';
+        // An overlong line break would hand out a value that splits its line
+        // when it is written back.
+        bool fits = code < 256 && code != '\r' && code != '\n';
+        out += fits ? static_cast<char>(code) : '?';
         return 2;
     }
     out += '?';
@@ -214,6 +217,10 @@ std::string BuildText(const SettingsDocument& doc) {
         }
         text.append(LineEnd);
     }
+    // A first key that begins with the mark's bytes would turn the document
+    // into UTF-8 when read again; a line break first, which reading skips,
+    // keeps it as it was.
+    if (!doc.utf8 && text.starts_with(ByteOrderMark)) text.insert(0, LineEnd);
     return text;
 }
 

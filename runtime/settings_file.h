@@ -12,13 +12,16 @@
 // the length of a line or of the file beyond memory.
 //
 // Writing: for a UTF-8 document EF BB BF and CR LF, then every line followed by
-// CR LF: "[name]", "; comment", "key = value".
+// CR LF: "[name]", "; comment", "key = value". Any other document whose first
+// line begins with the bytes EF BB BF starts with CR LF, so it is not read
+// back as UTF-8.
 //
 // Group and key names match with "A" to "Z" equal to "a" to "z"; every other byte
 // must be equal. Texts are byte strings. In a UTF-8 document every name, comment
 // and value is converted on its way in as if each byte were the code point of
 // that number (0x80 and above become two bytes), and back on its way out: a
-// two-byte sequence gives its code point as one byte, or "?" above 0xFF; a
+// two-byte sequence gives its code point as one byte, or "?" above 0xFF and
+// for CR and LF (a value read from one line never holds a line break); a
 // two-byte lead before a byte that does not continue it gives "?" and the next
 // byte is read on its own; a three- or four-byte sequence gives one "?" for the
 // lead and as many of its continuation bytes as follow; a lead whose sequence

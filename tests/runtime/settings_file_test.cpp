@@ -287,6 +287,53 @@ TEST_F(SettingsFileTest, RandomFilesSurviveRewriting) {
     }
 }
 
+// A first key beginning with the mark's bytes must not turn a plain document
+// into UTF-8 on its next reading, which would drop its key and mangle its value.
+TEST_F(SettingsFileTest, KeyWithTheMarksBytesFirstKeepsThePlainDocumentPlain) {
+    const std::string key = "\xEF\xBB\xBFk";
+    const std::function<void()> edits[] = {
+        [] {},  // the key stands first in the file already, behind a blank
+        [&] {
+            CreateSettingsFile(dir.File("Tavimor.ini"));
+            WriteText(key, "\xE4");
+        },
+        [&] {
+            SelectGroup("");
+            WriteText(key, "\xE4");
+        },
+    };
+    for (const std::function<void()>& edit : edits) {
+        std::string out = Rewrite(" " + key + "=\xE4\n", [&] {
+            edit();
+            AppendExtra();
+        });
+        EXPECT_EQ(out, "\r\n" + key + " = \xE4\r\n[Extra]\r\nk = v\r\n");
+        ASSERT_NE(OpenSettingsFile(dir.File("Tavimor.ini")), 0);
+        EXPECT_EQ(ReadText(key, "missing"), "\xE4");
+        EXPECT_EQ(ReadText("k", "missing"), "missing");
+        EXPECT_EQ(Rewrite(out, AppendExtra), out);
+    }
+}
+
+// Overlong sequences decode to their code point, but a line break read out of
+// a value would split the line when the value is saved again.
+TEST_F(SettingsFileTest, OverlongLineBreaksReadAsQuestionMarksAndSurviveRewriting) {
+    const std::string file = Bom +
+                             "[Links]\nEntry = a\xC0\x8D"
+                             "b\xC0\x8A"
+                             "c\xC0\x80!\n";
+    std::string first_read;
+    Rewrite(file, [&] {
+        SelectGroup("Links");
+        first_read = ReadText("Entry", "");
+        WriteText("Entry", first_read);
+    });
+    EXPECT_EQ(first_read, "a?b?c\0!"s);
+    ASSERT_NE(OpenSettingsFile(dir.File("Tavimor.ini")), 0);
+    SelectGroup("Links");
+    EXPECT_EQ(ReadText("Entry", ""), first_read);
+}
+
 TEST_F(SettingsFileTest, HugeLineWithoutLineEnd) {
     std::string value(8 << 20, 'v');
     value[12345] = '=';
