@@ -1,10 +1,15 @@
+#include <cstdio>
+
 #include "app/main_loop.h"
 #include "app/startup.h"
 #include "gui/gui.h"
 #include "runtime/files.h"
 
 int main(int argc, char** argv) {
-    if (StartGui(argc, argv) == 0) return 1;
+    if (StartGui(argc, argv) == 0) {
+        std::fputs("tavimor: no desktop display to show the window on\n", stderr);
+        return 1;
+    }
     StartUp(ProgramDirFor(ExecutablePath(), CurrentDirectory()));
     return RunMainLoop();
 }

@@ -6,7 +6,7 @@
 #include <string_view>
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ public:
     // Writes bytes to Path() + name, replacing the file; returns its path.
     std::string Write(std::string_view name, std::string_view bytes) const;
 
-private:
+  private:
     std::string path_;
 };
 
