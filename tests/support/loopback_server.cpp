@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -16,39 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/server_sockets.h"
+
 using namespace std::chrono_literals;
-
-namespace {
-
-constexpr std::size_t MaxRequestBytes = 64 * 1024;
-constexpr std::chrono::seconds RequestWait{5};
-
-int ListenOnFreePort(int& port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        ADD_FAILURE() << "loopback server cannot listen: errno " << errno;
-        if (fd >= 0) close(fd);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-void SendAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t count = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return;  // the client has gone; the test judges what it got
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-}
-
-}  // namespace
 
 std::vector<ServerPiece> Pieces(std::string_view bytes, const std::vector<std::size_t>& sizes,
                                 std::chrono::milliseconds pause) {
@@ -71,7 +40,7 @@ std::vector<ServerPiece> EveryBytes(std::string_view bytes, std::size_t size,
 
 LoopbackServer::LoopbackServer(std::vector<ServerPiece> answer, ServerEnd end)
     : answer_(std::move(answer)), end_(end) {
-    listen_fd_ = ListenOnFreePort(port_);
+    listen_fd_ = ListenOnLoopback(port_, 16, "loopback server");
     if (listen_fd_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "loopback server cannot start";
         return;
@@ -142,24 +111,11 @@ void LoopbackServer::CountPending() {
 
 // Returns false when the server was told to stop during the pause.
 bool LoopbackServer::WaitWake(std::chrono::milliseconds pause) const {
-    pollfd entry{wake_[0], POLLIN, 0};
-    return poll(&entry, 1, static_cast<int>(pause.count())) == 0;
+    return PauseUnlessWoken(wake_[0], pause);
 }
 
 void LoopbackServer::Serve(int fd) {
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    std::string request;
-    auto deadline = std::chrono::steady_clock::now() + RequestWait;
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < MaxRequestBytes &&
-           std::chrono::steady_clock::now() < deadline) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, 50) <= 0) continue;
-        char chunk[4096];
-        ssize_t count = recv(fd, chunk, sizeof chunk, 0);
-        if (count <= 0) break;
-        request.append(chunk, static_cast<std::size_t>(count));
-    }
+    std::string request = ReceiveRequest(fd);
     {
         std::lock_guard lock(mutex_);
         request_ = request;
@@ -188,7 +144,7 @@ bool Accepts(int port) {
 
 PythonWebServer::PythonWebServer(const std::string& directory) {
     // The port is found free and then handed over; nothing else here takes ports.
-    int probe = ListenOnFreePort(port_);
+    int probe = ListenOnLoopback(port_, 1, "python web server");
     if (probe >= 0) close(probe);
     std::string port_text = std::to_string(port_);
     const char* argv[] = {"python3", "-m",        "http.server", port_text.c_str(),

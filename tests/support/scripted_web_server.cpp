@@ -1,9 +1,6 @@
 #include "tests/support/scripted_web_server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,35 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/server_sockets.h"
+
 namespace {
-
-constexpr std::size_t MaxRequestBytes = 64 * 1024;
-constexpr std::chrono::seconds RequestWait{5};
-
-int ListenOnLoopback(int& port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(fd, 64) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        ADD_FAILURE() << "scripted web server cannot listen: errno " << errno;
-        if (fd >= 0) close(fd);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
-void SendAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t count = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return;  // the client has gone; the test judges what it got
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-}
 
 // "GET /a/b HTTP/1.1" gives "/a/b".
 std::string TargetOf(const std::string& request) {
@@ -57,7 +28,7 @@ ServerAnswer NotFound() {
 }  // namespace
 
 ScriptedWebServer::ScriptedWebServer() {
-    listen_fd_ = ListenOnLoopback(port_);
+    listen_fd_ = ListenOnLoopback(port_, 64, "scripted web server");
     if (listen_fd_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "scripted web server cannot start";
         return;
@@ -153,8 +124,7 @@ ServerAnswer ScriptedWebServer::AnswerFor(const std::string& request) {
 
 // Returns false when the server was told to stop during the pause.
 bool ScriptedWebServer::Pause(std::chrono::milliseconds pause) const {
-    pollfd entry{wake_[0], POLLIN, 0};
-    return poll(&entry, 1, static_cast<int>(pause.count())) == 0;
+    return PauseUnlessWoken(wake_[0], pause);
 }
 
 // Silence until the client gives up: whatever it still sends is read and dropped.
@@ -170,19 +140,7 @@ void ScriptedWebServer::StallUntilClientCloses(int fd) const {
 }
 
 void ScriptedWebServer::Serve(int fd) {
-    int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    std::string request;
-    auto deadline = std::chrono::steady_clock::now() + RequestWait;
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < MaxRequestBytes &&
-           std::chrono::steady_clock::now() < deadline) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, 50) <= 0) continue;
-        char chunk[4096];
-        ssize_t count = recv(fd, chunk, sizeof chunk, 0);
-        if (count <= 0) break;
-        request.append(chunk, static_cast<std::size_t>(count));
-    }
+    std::string request = ReceiveRequest(fd);
     ServerAnswer answer = AnswerFor(request);
     for (const ServerPiece& piece : answer.pieces) {
         if (piece.pause.count() > 0 && !Pause(piece.pause)) break;
