@@ -19,74 +19,13 @@ import subprocess
 import sys
 import time
 
-from Xlib import X, XK, display, protocol
-from Xlib.ext import xtest
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "support"))
+from x_desktop import Desktop, answer_yes, wait_for  # noqa: E402
 
 TITLE_PREFIX = "Tavimor"
 START_BUTTON = (510 + 20, 120 + 10)  # the middle of "Start!" in client coordinates
 LINK_FIELD = (250, 10)
-
-
-class Desktop:
-    def __init__(self):
-        self.d = display.Display()
-        self.root = self.d.screen().root
-
-    def viewable(self):
-        found = []
-        for w in self.root.query_tree().children:
-            try:
-                if w.get_attributes().map_state == X.IsViewable:
-                    found.append((w, w.get_wm_name() or ""))
-            except Exception:  # it went away while we looked
-                continue
-        return found
-
-    def main_window(self):
-        for w, name in self.viewable():
-            if name.startswith(TITLE_PREFIX):
-                return w
-        return None
-
-    def others(self, window):
-        return [w for w, _ in self.viewable() if w.id != window.id]
-
-    def click(self, window, x, y):
-        t = window.translate_coords(self.root, 0, 0)
-        xtest.fake_input(self.d, X.MotionNotify, x=-t.x + x, y=-t.y + y)
-        xtest.fake_input(self.d, X.ButtonPress, 1)
-        xtest.fake_input(self.d, X.ButtonRelease, 1)
-        self.d.sync()
-
-    def key(self, keysym):
-        code = self.d.keysym_to_keycode(keysym)
-        xtest.fake_input(self.d, X.KeyPress, code)
-        xtest.fake_input(self.d, X.KeyRelease, code)
-        self.d.sync()
-
-    def focus(self, window):
-        # What a window manager does when the user activates the window.
-        window.set_input_focus(X.RevertToParent, X.CurrentTime)
-        self.d.sync()
-
-    def close(self, window):
-        # What a window manager sends when the user clicks the close box.
-        protocols = self.d.intern_atom("WM_PROTOCOLS")
-        delete = self.d.intern_atom("WM_DELETE_WINDOW")
-        event = protocol.event.ClientMessage(window=window, client_type=protocols,
-                                             data=(32, [delete, X.CurrentTime, 0, 0, 0]))
-        window.send_event(event)
-        self.d.sync()
-
-
-def wait_for(what, test, timeout=10.0, step=0.002):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = test()
-        if value:
-            return value
-        time.sleep(step)
-    raise SystemExit("idle_probe: timed out waiting for " + what)
 
 
 def threads(pid):
@@ -145,21 +84,12 @@ def watch(pid, seconds, phase):
     print("%s: memory %s" % (phase, ", ".join("%s %s" % kv for kv in memory(pid).items())))
 
 
-def answer_yes(desktop, window):
-    # The question is a window of its own; its focused default button is Yes.
-    box = wait_for("the question", lambda: desktop.others(window), step=0.02)
-    time.sleep(0.3)
-    desktop.key(XK.XK_Return)
-    wait_for("the question to close", lambda: not desktop.others(window), step=0.02)
-    return box
-
-
 def start(desktop, program, directory):
     """The running program, its window, and the time from exec to the window mapped."""
     started = time.monotonic()
     process = subprocess.Popen([program], cwd=directory)
     try:
-        window = wait_for("the window", desktop.main_window)
+        window = wait_for("the window", lambda: desktop.window_titled(TITLE_PREFIX))
     except BaseException:
         process.kill()
         process.wait()

@@ -14,8 +14,8 @@ import sys
 import tempfile
 import time
 
-from Xlib import X, XK, display, protocol
-from Xlib.ext import xtest
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from x_desktop import Desktop, answer_yes, wait_for  # noqa: E402
 
 TITLE = "Tavimor (TVX) v1.0 - 26 Nov 2011 by Brennick"
 SEP, END = b"\xa4", b"\xff"
@@ -27,89 +27,6 @@ def settings_file(download_dir, rows):
             b"Default Download Directory = " + download_dir.encode() + b"\r\n"
             b"Window X Position = 40\r\nWindow Y Position = 30\r\n"
             b"Window Minimized = No\r\n[Links]\r\nEntry = " + entry + b"\r\n")
-
-
-class Desktop:
-    def __init__(self):
-        self.d = display.Display()
-        self.root = self.d.screen().root
-
-    def find_window(self, title, timeout=20.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            for w in self.root.query_tree().children:
-                try:
-                    name = w.get_wm_name()
-                    attrs = w.get_attributes()
-                except Exception:  # the window went away while we looked
-                    continue
-                if name == title and attrs.map_state == X.IsViewable:
-                    return w
-            time.sleep(0.05)
-        raise AssertionError("no window titled %r" % title)
-
-    def windows_other_than(self, window):
-        found = []
-        for w in self.root.query_tree().children:
-            try:
-                if w.id != window.id and w.get_attributes().map_state == X.IsViewable:
-                    found.append(w)
-            except Exception:
-                pass
-        return found
-
-    def origin(self, window):
-        t = window.translate_coords(self.root, 0, 0)
-        return -t.x, -t.y
-
-    def click(self, window, x, y, count=1):
-        ox, oy = self.origin(window)
-        xtest.fake_input(self.d, X.MotionNotify, x=ox + x, y=oy + y)
-        self.d.sync()
-        time.sleep(0.1)
-        for _ in range(count):
-            xtest.fake_input(self.d, X.ButtonPress, 1)
-            xtest.fake_input(self.d, X.ButtonRelease, 1)
-            self.d.sync()
-            time.sleep(0.05)
-        time.sleep(0.2)
-
-    def key(self, keysym):
-        code = self.d.keysym_to_keycode(keysym)
-        shift = self.d.keycode_to_keysym(code, 0) != keysym
-        shift_code = self.d.keysym_to_keycode(XK.XK_Shift_L)
-        if shift:
-            xtest.fake_input(self.d, X.KeyPress, shift_code)
-        xtest.fake_input(self.d, X.KeyPress, code)
-        xtest.fake_input(self.d, X.KeyRelease, code)
-        if shift:
-            xtest.fake_input(self.d, X.KeyRelease, shift_code)
-        self.d.sync()
-        time.sleep(0.02)
-
-    def type(self, text):
-        for ch in text:
-            self.key(XK.string_to_keysym(ch) if ch.isalnum() else ord(ch))
-
-    def close(self, window):
-        # What a window manager sends when the user clicks the close box.
-        protocols = self.d.intern_atom("WM_PROTOCOLS")
-        delete = self.d.intern_atom("WM_DELETE_WINDOW")
-        event = protocol.event.ClientMessage(window=window, client_type=protocols,
-                                             data=(32, [delete, X.CurrentTime, 0, 0, 0]))
-        window.send_event(event)
-        self.d.sync()
-
-
-def answer_yes(desktop, main_window):
-    # The question is a window of its own; its focused default button is Yes.
-    deadline = time.monotonic() + 10
-    while not desktop.windows_other_than(main_window):
-        if time.monotonic() > deadline:
-            raise AssertionError("no question was asked")
-        time.sleep(0.05)
-    time.sleep(0.5)
-    desktop.key(XK.XK_Return)
 
 
 def main():
@@ -134,7 +51,8 @@ def run(binary, work):
     program = subprocess.Popen([os.path.join(work, "tavimor")], cwd=work)
     try:
         desktop = Desktop()
-        window = desktop.find_window(TITLE)
+        window = wait_for("the window", lambda: desktop.window_titled(TITLE), timeout=20,
+                          step=0.05)
         time.sleep(0.5)
         desktop.click(window, 250, 10)          # into the link field
         desktop.type("http://127.0.0.1:9/new.zip")
