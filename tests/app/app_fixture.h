@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "app/link_records.h"
+#include "app/settings_save.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "http/fetch.h"
@@ -55,13 +56,7 @@ class AppTest : public ::testing::Test {
     std::string SettingsPath() const { return dir.File("Tavimor.ini"); }
     std::string Settings() const { return ReadWholeFile(SettingsPath()); }
 
-    std::vector<LinkRow> RowsOnScreen() const {
-        std::vector<LinkRow> rows(static_cast<size_t>(CountItems(LinkList)));
-        for (size_t i = 0; i < rows.size(); ++i)
-            for (int column = 0; column < LinkColumns; ++column)
-                rows[i][column] = ItemText(LinkList, static_cast<int>(i), column);
-        return rows;
-    }
+    std::vector<LinkRow> RowsOnScreen() const { return ListRows(); }
 
     // The rows packed in the settings file on disk.
     std::vector<LinkRow> RowsInSettings() const {

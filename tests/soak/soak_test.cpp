@@ -28,6 +28,7 @@
 
 #include "app/link_records.h"
 #include "app/main_loop.h"
+#include "app/settings_save.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "http/fetch.h"
@@ -494,11 +495,10 @@ void SoakTest::ExpectSettingsMatchScreen() const {
     const std::string packed = ReadText("Entry", "");
     EXPECT_NE(CloseSettingsFile(), 0);
     std::vector<LinkRow> saved = UnpackLinkRecords(packed);
-    ASSERT_EQ(saved.size(), static_cast<std::size_t>(CountItems(LinkList)));
+    std::vector<LinkRow> on_screen = ListRows();
+    ASSERT_EQ(saved.size(), on_screen.size());
     for (std::size_t i = 0; i < saved.size(); ++i) {
-        LinkRow shown;
-        for (int column = 0; column < LinkColumns; ++column)
-            shown[column] = ItemText(LinkList, static_cast<int>(i), column);
+        LinkRow& shown = on_screen[i];
         if (shown[ColumnStatus] == "Trying") shown[ColumnStatus] = "Idle";
         EXPECT_EQ(saved[i], shown) << "row " << i;
     }
