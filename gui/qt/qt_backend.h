@@ -1,11 +1,14 @@
 // What the files of the Qt backend share among themselves (and with its tests):
-// the widgets behind the window and control numbers, the event queue, and the
-// rules for when a slot tick may run. Not part of the seam; app/ never sees it.
+// the widgets behind the window and control numbers, how input reaches the event
+// queue, and where slot ticks may run. Not part of the seam; app/ never sees it.
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "gui/event_core.h"
 
 class QWidget;
 
@@ -50,14 +53,17 @@ class QuietFocus {
 class TicksRunFreely {
   public:
     TicksRunFreely();
-    ~TicksRunFreely();
-    TicksRunFreely(const TicksRunFreely&) = delete;
-    TicksRunFreely& operator=(const TicksRunFreely&) = delete;
 
   private:
-    int saved_budget_;
-    bool saved_idle_only_;
+    TickAllowance allowance_;
 };
+
+// An alarm on the boot clock: onAlarm runs once leftMs of calendar time have
+// passed, time asleep included, so a deadline that passed during a suspend is
+// met at the resume. A negative leftMs disarms it. Where the system has no
+// such alarm, nothing happens and the steady timers alone serve.
+void SetBootAlarm(int64_t leftMs, void (*onAlarm)());
+void ReleaseBootAlarm();
 
 // Release of each file's share of the state, for ReleaseGui.
 void ReleaseControls();

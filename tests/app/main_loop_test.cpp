@@ -214,6 +214,57 @@ TEST_F(MainLoopTest, ATickDuringAQuestionIsHandledByTheNextPass) {
     EXPECT_EQ(RowsInSettings()[0][ColumnTried], "1");
 }
 
+// The timer of a slot whose check finished inside a box comes round again before
+// the user does anything: the pass after the box must stop it first.
+TEST_F(MainLoopTest, ACheckFinishedInsideABoxIsNeitherRepeatedNorRunAfterAStop) {
+    struct Case {
+        const char* box;
+        std::vector<int> answers;
+        void (*open)();
+    };
+    const std::vector<Case> cases = {
+        {"About", {}, [] { PressButton(AboutButton); }},
+        {"stop answered No", {AnswerNo}, [] { PressButton(StartButton); }},
+        {"stop answered Yes", {AnswerYes}, [] { PressButton(StartButton); }},
+        {"quit answered No", {AnswerNo}, [] { RequestClose(); }},
+    };
+    const std::string body(6000, 'x');
+    for (const Case& c : cases) {
+        ResetGuiDouble();
+        LoopbackServer server("HTTP/1.1 200 OK\r\nContent-Length: 6000\r\n\r\n" + body);
+        StartWithRows({Row(server.Url("big.iso"))});
+        StartQueue();
+        TickDuringNextMessageBox(0);
+        ScriptAnswers(c.answers);
+        c.open();
+        RunQueued();
+        TickSlot(0);
+        for (int pass = 0; pass < 3; ++pass)
+            ASSERT_EQ(RunMainPass(), 1) << c.box;
+        server.Stop();
+        EXPECT_EQ(server.Connections(), 1) << c.box;
+        EXPECT_TRUE(ArmedTimers().empty()) << c.box;
+        EXPECT_EQ(RowsInSettings()[0][ColumnStatus], "DONE!") << c.box;
+        EXPECT_EQ(RowsInSettings()[0][ColumnTried], "1") << c.box;
+    }
+}
+
+// A laptop asleep for three days: on waking, each slot whose interval has
+// passed is checked once, and the others wait for their own time.
+TEST_F(MainLoopTest, AfterASleepEachDueSlotIsCheckedOnce) {
+    StartWithRows({Row("http://127.0.0.1:1/a", "Idle", "0", "1 hour"),
+                   Row("http://127.0.0.1:1/b", "Idle", "0", "1 day"),
+                   Row("http://127.0.0.1:1/c", "Idle", "0", "2 months")});
+    StartQueue();
+    AdvanceClock(int64_t{3} * 24 * 3600 * 1000);
+    for (int pass = 0; pass < 5; ++pass)
+        ASSERT_EQ(RunMainPass(), 1);
+    std::vector<std::string> tried;
+    for (const LinkRow& row : RowsInSettings())
+        tried.push_back(row[ColumnTried]);
+    EXPECT_EQ(tried, (std::vector<std::string>{"1", "1", "0"}));
+}
+
 TEST_F(MainLoopTest, ListEventsWhileStoppedSelectEditAndSave) {
     StartWithRows({Row("http://h/a", "Idle", "0", "4 days"), Row("http://h/b")});
     Click(0);

@@ -411,6 +411,25 @@ TEST_F(QtGui, TickRunsWhileAMessageBoxIsOpen) {
     EXPECT_EQ(Seen.text, "Line one\nline two");
     EXPECT_EQ(Seen.icon, QMessageBox::NoIcon);
     EXPECT_EQ(Seen.buttons, 2);
+    // The main loop hears of that tick at once, before the timer may tick again.
+    const size_t ticks = Ticks.size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(WaitEvent(-1), TimerMessage);
+    EXPECT_EQ(Ticks.size(), ticks);
+    StopSlotTimer(MainWindow, 6);
+    EXPECT_EQ(WaitEvent(0), 0);
+}
+
+TEST_F(QtGui, BootClockAlarmFiresOnceAndCanBeDisarmed) {
+    static int alarms = 0;
+    alarms = 0;
+    SetBootAlarm(20, [] { ++alarms; });
+    QTest::qWait(200);
+    EXPECT_EQ(alarms, 1);
+    SetBootAlarm(20, [] { ++alarms; });
+    SetBootAlarm(-1, nullptr);
+    QTest::qWait(100);
+    EXPECT_EQ(alarms, 1);
 }
 
 TEST_F(QtGui, KeepPaintingWhileRepaintsButDefersTicksToOnePerSlotAfterwards) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "gui/event_core.h"
 #include "gui/random.h"
 
 namespace {
@@ -25,16 +26,6 @@ struct Control {
     FontHandle font = 0;
 };
 
-struct Event {
-    int kind = 0, window = 0, control = 0, type = -1;
-    bool operator==(const Event&) const = default;
-};
-
-struct Timer {
-    int64_t period;
-    SlotProcedure procedure;
-};
-
 struct Font {
     std::string face;
     int points;
@@ -46,10 +37,7 @@ struct State {
     std::vector<int> creation_order;
     int focused = -1;
     std::vector<Font> fonts;
-    Event record;
-    std::deque<Event> queue;
-    std::map<std::pair<int, int>, Timer> timers;
-    std::deque<std::pair<int, int>> due_ticks;
+    int64_t clock_ms = 0;
     std::vector<int> box_ticks;
     std::deque<int> answers;
     std::deque<std::string> folders;
@@ -87,9 +75,7 @@ Control* FindRows(int control) {
 }
 
 void Push(int control, int type, bool collapse) {
-    Event e{ControlEvent, S().window.window, control, type};
-    if (collapse && !S().queue.empty() && S().queue.back() == e) return;
-    S().queue.push_back(e);
+    QueueGuiEvent({ControlEvent, S().window.window, control, type}, collapse);
 }
 
 int Create(int control, Kind kind, Placement place, std::string_view text) {
@@ -171,19 +157,13 @@ bool IsGesture(int type) {
            type == RightDoubleClick || type == DragStart;
 }
 
-bool RunTimer(std::pair<int, int> key) {
-    auto it = S().timers.find(key);
-    if (it == S().timers.end()) return false;
-    it->second.procedure(key.second);
-    return true;
-}
-
 }  // namespace
 
 // ---- Test API ----
 
 void ResetGuiDouble() {
     S() = State{};
+    ResetEventCore();
 }
 
 bool PressButton(int control) {
@@ -239,8 +219,7 @@ bool UserChoosesItem(int control, int index) {
 
 void RequestClose() {
     if (!S().window.exists) return;
-    Event e{CloseRequest, S().window.window, S().window.window, 0};
-    if (S().queue.empty() || !(S().queue.back() == e)) S().queue.push_back(e);
+    QueueGuiEvent({CloseRequest, S().window.window, S().window.window, 0}, true);
 }
 
 void ScriptAnswers(std::vector<int> answers) {
@@ -316,23 +295,23 @@ int FontPoints(FontHandle font) {
 }
 
 int QueuedEventCount() {
-    return static_cast<int>(S().queue.size());
+    return CountQueuedEvents();
 }
 
 std::vector<ArmedTimer> ArmedTimers() {
     std::vector<ArmedTimer> armed;
-    for (auto& [key, t] : S().timers) {
-        armed.push_back({key.first, key.second, t.period, t.procedure});
-    }
+    for (const SlotTimerInfo& t : ArmedSlotTimers())
+        armed.push_back({t.window, t.identifier, t.period_ms, t.procedure});
     return armed;
 }
 
 bool TickSlot(int identifier) {
-    std::pair<int, int> key{MainWindow, identifier};
-    if (!S().timers.count(key)) return false;
-    auto& due = S().due_ticks;
-    if (std::find(due.begin(), due.end(), key) == due.end()) due.push_back(key);
-    return true;
+    return SlotFallsDue(MainWindow, identifier);
+}
+
+void AdvanceClock(int64_t ms) {
+    S().clock_ms += ms;
+    ExpireSlotTimers(S().clock_ms);
 }
 
 void TickDuringNextMessageBox(int identifier) {
@@ -525,27 +504,15 @@ Colour RgbColor(int red, int green, int blue) {
 }
 
 int WaitEvent(int64_t) {
-    Event& record = S().record;
-    record.kind = 0;
-    record.type = -1;
-    if (!S().queue.empty()) {
-        record = S().queue.front();
-        S().queue.pop_front();
-        return record.kind;
-    }
-    while (!S().due_ticks.empty()) {
-        auto key = S().due_ticks.front();
-        S().due_ticks.pop_front();
-        if (RunTimer(key)) return record.kind = TimerMessage;
-    }
-    return 0;
+    if (int kind = TakeReadyEvent()) return kind;
+    return FinishWait(RunOnePendingTick() ? TimerMessage : 0);
 }
 
 int EventControl() {
-    return S().record.control;
+    return CurrentEvent().control;
 }
 int EventType() {
-    return S().record.type;
+    return CurrentEvent().type;
 }
 
 void PaintPending() {
@@ -559,23 +526,19 @@ int KeepPaintingWhile(const std::function<int()>& work) {
 
 void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure) {
     if (!S().window.exists || S().window.window != window || !procedure) return;
-    std::pair<int, int> key{window, identifier};
-    constexpr int64_t longest = int64_t{100} * 366 * 24 * 3600 * 1000;
-    S().timers[key] = {std::clamp<int64_t>(periodMs, 10, longest), procedure};
-    std::erase(S().due_ticks, key);
+    ArmSlotTimer(window, identifier, periodMs, procedure, S().clock_ms);
 }
 
 void StopSlotTimer(int window, int identifier) {
-    std::pair<int, int> key{window, identifier};
-    S().timers.erase(key);
-    std::erase(S().due_ticks, key);
+    DropSlotTimer(window, identifier);
 }
 
 int ShowMessageBox(std::string_view title, std::string_view text, int buttons) {
     S().boxes.push_back({std::string(title), std::string(text), buttons});
-    std::vector<int> ticks = std::exchange(S().box_ticks, {});
-    for (int identifier : ticks)
-        RunTimer({MainWindow, identifier});
+    TickAllowance ticks_run_freely(TickAllowance::Unlimited, false);
+    RunPendingTicks();
+    for (int identifier : std::exchange(S().box_ticks, {}))
+        SlotFallsDue(MainWindow, identifier);
     if (buttons != ButtonsYesNo) return AnswerOk;
     if (S().answers.empty()) return AnswerNo;
     int answer = S().answers.front();
@@ -614,7 +577,5 @@ void ReleaseGui() {
     s.creation_order.clear();
     s.focused = -1;
     s.fonts.clear();
-    s.queue.clear();
-    s.timers.clear();
-    s.due_ticks.clear();
+    ResetEventCore();
 }

@@ -3,8 +3,9 @@
 //
 // Events follow the Qt backend: a user action queues its events in the order Qt
 // raises them; list, drop-down and close events are not queued again while an
-// equal event is the newest one waiting. WaitEvent never blocks: with nothing
-// queued and no tick asked for, it returns 0.
+// equal event is the newest one waiting. The queue, the timers and the tick
+// rules are the backends' own (gui/event_core.h). WaitEvent never blocks: with
+// nothing queued, no tick owed and none pending, it returns 0.
 //
 // Start each test with ResetGuiDouble(). Control numbers are whatever the code
 // under test created; a number that names no control of the right kind, or a
@@ -122,6 +123,9 @@ std::vector<ArmedTimer> ArmedTimers();
 // queue empty runs its procedure and returns TimerMessage. Ticks do not pile up;
 // stopping or re-arming the timer first drops the tick. False when not armed.
 bool TickSlot(int identifier);
+// The double's boot clock moves on by ms, as time awake or a sleep would: every
+// armed timer whose deadline it passes falls due once.
+void AdvanceClock(int64_t ms);
 // While the next message box is open, the timer (MainWindow, identifier) ticks:
 // its procedure runs (if armed then) before the box is answered.
 void TickDuringNextMessageBox(int identifier);

@@ -1,0 +1,93 @@
+// What every backend shares about events and ticks, with no toolkit in it: the
+// event queue and its duplicate rule, the current event record, the slot
+// timers' deadlines, and the rules for when a slot tick may run.
+//
+// A backend feeds it: user input goes into the queue, its alarm calls
+// ExpireSlotTimers with the boot clock, its waits say how many ticks may run.
+// The core never blocks and never reads a clock; a time is always handed in,
+// which is what lets the tests jump it the way a resume from sleep does.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "gui/gui.h"
+
+struct GuiEvent {
+    int kind = 0, window = 0, control = 0, type = -1;
+    bool operator==(const GuiEvent&) const = default;
+};
+
+// Everything back to the start: no events, no timers, no pending ticks.
+void ResetEventCore();
+
+// ---- The queue and the current event ----
+
+// Appends an event. With collapse, an event equal to the newest one still
+// queued is not appended again.
+void QueueGuiEvent(const GuiEvent& event, bool collapse);
+int CountQueuedEvents();
+// The event the last wait returned, read by EventControl and EventType.
+const GuiEvent& CurrentEvent();
+
+// The first step of every WaitEvent: the oldest queued event, or else a
+// TimerMessage owed for a tick that ran since the last wait returned (inside a
+// message box, say), so that the main loop's next pass sees that slot's flags
+// before the slot can tick again. Returns that kind, or 0 when the backend
+// has to look for something new.
+int TakeReadyEvent();
+// Every WaitEvent returns through this: it records the kind and settles
+// the tick owed.
+int FinishWait(int kind);
+
+// ---- Slot timers, on a clock that counts the time asleep ----
+
+struct SlotTimerInfo {
+    int window, identifier;
+    int64_t period_ms;
+    SlotProcedure procedure;
+};
+
+// Arms (or re-arms) a timer: first due one period after nowMs. Periods are
+// clamped to 10 ms .. 100 years. A pending tick of the timer is dropped.
+void ArmSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure,
+                  int64_t nowMs);
+// Stops a timer and drops its pending tick; nothing for a timer not armed.
+void DropSlotTimer(int window, int identifier);
+// The armed timers, ordered by window and identifier.
+std::vector<SlotTimerInfo> ArmedSlotTimers();
+// The earliest deadline of any timer; INT64_MAX when none is armed.
+int64_t NextSlotDeadline();
+// Every timer whose deadline is at or before nowMs falls due once, however
+// many periods it missed (a long sleep), and its next deadline is one period
+// on, or one period after nowMs when that has passed too.
+void ExpireSlotTimers(int64_t nowMs);
+// Timer (window, identifier) falls due now; false when it is not armed.
+bool SlotFallsDue(int window, int identifier);
+
+// ---- When ticks run ----
+
+// A tick that falls due runs at once while the innermost allowance has some
+// left (and, with idleOnly, while no event is queued); otherwise it waits,
+// one per timer, for a wait that allows it. Inside a tick nothing else ticks.
+class TickAllowance {
+  public:
+    static constexpr int Unlimited = 1 << 30;
+    TickAllowance(int ticks, bool idleOnly);
+    ~TickAllowance();
+    TickAllowance(const TickAllowance&) = delete;
+    TickAllowance& operator=(const TickAllowance&) = delete;
+    // True once this allowance has run at least one tick and has none left.
+    bool Spent() const;
+
+  private:
+    int saved_ticks_;
+    bool saved_idle_only_;
+};
+
+bool HavePendingTicks();
+// Runs pending ticks, oldest first, while the allowance permits.
+void RunPendingTicks();
+// Runs the oldest pending tick, whatever the allowance; false when none was
+// pending.
+bool RunOnePendingTick();

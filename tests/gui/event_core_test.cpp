@@ -1,0 +1,71 @@
+#include "gui/event_core.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int64_t Minute = 60 * 1000;
+constexpr int64_t Hour = 60 * Minute;
+constexpr int64_t Day = 24 * Hour;
+
+std::vector<int> Ticked;
+void Record(int identifier) {
+    Ticked.push_back(identifier);
+}
+
+// Slots 1, 2 and 3 armed at time 0 with periods of an hour, a day and sixty
+// days; each step moves the clock to `at` (awake, or a sleep that jumps), then
+// lets every tick run that falls due.
+TEST(SlotTimers, CountCalendarTimeAndTickOnceAfterASleepHoweverLong) {
+    struct Step {
+        const char* what;
+        int64_t at;
+        std::vector<int> ticks;
+    };
+    const std::vector<Step> steps = {
+        {"not yet", Hour - 1, {}},
+        {"on time", Hour, {1}},
+        {"a night asleep misses many hours: one tick", 10 * Hour, {1}},
+        {"the next deadline counts from the wake-up", 11 * Hour - 1, {}},
+        {"an hour after the wake-up", 11 * Hour, {1}},
+        {"three days asleep: each due slot once", 3 * Day + 5 * Minute, {1, 2}},
+        {"sixty days", 60 * Day, {1, 2, 3}},
+    };
+    ResetEventCore();
+    Ticked.clear();
+    ArmSlotTimer(MainWindow, 1, Hour, Record, 0);
+    ArmSlotTimer(MainWindow, 2, Day, Record, 0);
+    ArmSlotTimer(MainWindow, 3, 60 * Day, Record, 0);
+    for (const Step& step : steps) {
+        Ticked.clear();
+        TickAllowance any(TickAllowance::Unlimited, false);
+        ExpireSlotTimers(step.at);
+        EXPECT_EQ(Ticked, step.ticks) << step.what;
+        EXPECT_GT(NextSlotDeadline(), step.at) << step.what;
+    }
+}
+
+// A tick that ran inside some other wait (a message box) is owed to the next
+// wait, which returns it before it lets the timer tick again.
+TEST(SlotTimers, ATickOutsideTheMainWaitIsReportedByTheNextWaitAlone) {
+    ResetEventCore();
+    Ticked.clear();
+    ArmSlotTimer(MainWindow, 4, Minute, Record, 0);
+    {
+        TickAllowance message_box(TickAllowance::Unlimited, false);
+        ExpireSlotTimers(Minute);
+    }
+    ExpireSlotTimers(2 * Minute);  // due again before the main loop waits
+    EXPECT_EQ(Ticked, std::vector<int>{4});
+    EXPECT_EQ(TakeReadyEvent(), TimerMessage);
+    EXPECT_EQ(Ticked, std::vector<int>{4});
+    DropSlotTimer(MainWindow, 4);  // what the pass does for a finished slot
+    EXPECT_EQ(TakeReadyEvent(), 0);
+    EXPECT_FALSE(RunOnePendingTick());
+    EXPECT_EQ(Ticked, std::vector<int>{4});
+}
+
+}  // namespace
