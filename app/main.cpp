@@ -11,5 +11,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     StartUp(ProgramDirFor(ExecutablePath(), CurrentDirectory()));
-    return RunMainLoop();
+    RunMainLoop();
+    EndProgram();
+    return 0;
 }

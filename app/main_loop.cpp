@@ -14,24 +14,9 @@
 #include "app/link_check.h"
 #include "app/link_records.h"
 #include "app/settings_save.h"
-#include "app/startup.h"
 #include "app/state.h"
 #include "gui/gui.h"
 #include "runtime/text.h"
-
-int QueueRunning = 0;
-int EditMode = 0;
-int SelectedRow = 0;
-int LastSelectedRow = 0;
-int64_t TimerPeriod = 0;
-
-void ResetMainLoop() {
-    QueueRunning = 0;
-    EditMode = 0;
-    SelectedRow = 0;
-    LastSelectedRow = 0;
-    TimerPeriod = 0;
-}
 
 namespace {
 
@@ -86,13 +71,13 @@ void ShowRowInterval(int row) {
 }
 
 void OnListEventWhileStopped(int type) {
-    SelectedRow = SelectedIndex(LinkList);
-    if (SelectedRow >= 0) {
+    const int row = SelectedIndex(LinkList);
+    if (row >= 0) {
         Enable(DeleteButton, true);
         Enable(OpenButton, true);
         Enable(IntervalCombo, true);
-        ShowRowInterval(SelectedRow);
-        SetControlText(UrlField, RowText(SelectedRow, ColumnUrl));
+        ShowRowInterval(row);
+        SetControlText(UrlField, RowText(row, ColumnUrl));
         if (type == LeftDoubleClick) {
             EditMode = 1;
             FocusControl(UrlField);
@@ -112,7 +97,7 @@ void OnListEventWhileStopped(int type) {
         SetBackColor(UrlField, White);
         if (!ControlText(UrlField).empty()) Enable(AddButton, true);
     }
-    LastSelectedRow = SelectedRow;
+    LastSelectedRow = row;
 }
 
 void OnListEvent(int type) {
@@ -138,8 +123,8 @@ void ArmIdleSlots() {
     const int rows = CountItems(LinkList);
     for (int i = 0; i < rows && i < SlotCount; ++i) {
         if (!SameText(RowText(i, ColumnStatus), StatusIdle)) continue;
-        TimerPeriod = PeriodOfRow(i) + RandomInt(4000);
-        StartSlotTimer(MainWindow, i, TimerPeriod, LinkCheck);
+        const int64_t period = PeriodOfRow(i) + RandomInt(4000);
+        StartSlotTimer(MainWindow, i, period, LinkCheck);
         SetItemText(LinkList, i, StatusTrying, ColumnStatus);
     }
 }
@@ -197,12 +182,12 @@ void OnDeleteAll() {
 }
 
 void OnDelete() {
-    SelectedRow = SelectedIndex(LinkList);
-    if (SelectedRow == -1) return;
+    const int row = SelectedIndex(LinkList);
+    if (row == -1) return;
     if (AskYesNo("Question",
                  "Do you want to delete this entry?\n(Possible file downloaded correctly will not "
                  "be deleted!)")) {
-        RemoveItem(LinkList, SelectedRow);
+        RemoveItem(LinkList, row);
         SaveSettings();
     }
     Enable(StartButton, HasRows());
@@ -211,10 +196,10 @@ void OnDelete() {
 void OnFieldEdit() {
     const std::string typed = ControlText(UrlField);
     const std::string trimmed = TrimSpaces(typed);
-    SelectedRow = SelectedIndex(LinkList);
+    const int row = SelectedIndex(LinkList);
     if (EditMode == 0) Enable(AddButton, !trimmed.empty());
-    if (!trimmed.empty() && EditMode == 1 && SelectedRow >= 0 && SelectedRow == LastSelectedRow)
-        SetItemText(LinkList, SelectedRow, AsciiLink(typed), ColumnUrl);
+    if (!trimmed.empty() && EditMode == 1 && row >= 0 && row == LastSelectedRow)
+        SetItemText(LinkList, row, AsciiLink(typed), ColumnUrl);
 }
 
 void OnAdd() {
@@ -241,10 +226,10 @@ void OnOpen() {
 }
 
 void OnIntervalChoice() {
-    int choice = SelectedIndex(IntervalCombo);
-    SelectedRow = SelectedIndex(LinkList);
-    if (choice <= 0 || SelectedRow < 0) return;
-    SetItemText(LinkList, SelectedRow, ItemText(IntervalCombo, choice, 0), ColumnInterval);
+    const int choice = SelectedIndex(IntervalCombo);
+    const int row = SelectedIndex(LinkList);
+    if (choice <= 0 || row < 0) return;
+    SetItemText(LinkList, row, ItemText(IntervalCombo, choice, 0), ColumnInterval);
     SaveSettings();
     SelectIndex(IntervalCombo, 0);
 }
@@ -319,9 +304,7 @@ int RunMainPass() {
     return 1;
 }
 
-int RunMainLoop() {
+void RunMainLoop() {
     while (RunMainPass() != 0) {
     }
-    EndProgram();
-    return 0;
 }

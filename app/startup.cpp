@@ -5,7 +5,6 @@
 #include "app/startup.h"
 
 #include "app/link_records.h"
-#include "app/main_loop.h"
 #include "app/settings_save.h"
 #include "app/state.h"
 #include "gui/gui.h"
@@ -101,7 +100,6 @@ void DropFinishedRows() {
 
 void StartUp(std::string_view programDir) {
     ResetState();
-    ResetMainLoop();
     ProgramDir = programDir;
 
     FontHandle font = MakeFont("Tahoma", 8);

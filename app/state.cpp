@@ -16,6 +16,10 @@ const std::array<std::string, 13> IntervalChoices = {
 std::array<std::string, SlotCount> SlotDoneFlags;
 int SaveRequested = 0;
 
+int QueueRunning = 0;
+int EditMode = 0;
+int LastSelectedRow = 0;
+
 std::string ProgramDir;
 std::string SettingsFileName;
 std::string DownloadDir;
@@ -34,6 +38,9 @@ std::string StampMinute;
 void ResetState() {
     SlotDoneFlags.fill("0");
     SaveRequested = 0;
+    QueueRunning = 0;
+    EditMode = 0;
+    LastSelectedRow = 0;
     ProgramDir.clear();
     SettingsFileName = "Tavimor.ini";
     DownloadDir.clear();

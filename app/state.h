@@ -57,6 +57,11 @@ inline constexpr std::string_view DefaultInterval = "1 hour";
 extern std::array<std::string, SlotCount> SlotDoneFlags;  // "1": slot k has just finished
 extern int SaveRequested;                                 // 1: a check changed a row
 
+// ---- State of the commands ----
+extern int QueueRunning;     // 1 from a confirmed start until a confirmed stop
+extern int EditMode;         // 1 while typing in UrlField rewrites the selected row's link
+extern int LastSelectedRow;  // selected row at the end of the last list event while stopped
+
 // ---- Program-wide settings ----
 extern std::string ProgramDir;           // where the settings file lives, ends with "/"
 extern std::string SettingsFileName;     // "Tavimor.ini"
