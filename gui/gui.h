@@ -4,7 +4,7 @@
 //
 // Two implementations exist, chosen at link time: the Qt backend (gui/qt/) that
 // the program links, and the headless double (tests/support/gui_double.h) that the
-// logic tests link.
+// logic tests link. Both take their queue and tick rules from gui/event_core.h.
 //
 // Every operation runs on the GUI thread. A window or control number that names
 // nothing makes an operation do nothing and return 0, -1 where an index is
@@ -137,7 +137,9 @@ Colour RgbColor(int red, int green, int blue);
 // Queued events are taken oldest first before anything new is read; every
 // control event and the close request is queued, so none is lost between
 // waits. A slot tick that falls due runs its procedure inside this wait, which
-// then returns TimerMessage (at most one tick per call).
+// then returns TimerMessage (at most one tick per call). When a tick ran
+// elsewhere since the last wait returned (inside a message box), this wait
+// returns TimerMessage at once, before any timer may tick again.
 int WaitEvent(int64_t limitMs);
 // Control number and type of the current event; the type is -1 for an event
 // without one.
@@ -158,7 +160,9 @@ int KeepPaintingWhile(const std::function<int()>& work);
 
 using SlotProcedure = void (*)(int identifier);
 // Arms (or re-arms) the periodic timer (window, identifier): the first tick one
-// period after arming, then one per period. Periods are 64-bit and may exceed
+// period after arming, then one per period. Periods are calendar time: the time
+// the computer sleeps counts, and a timer that missed periods asleep ticks once
+// at the wake-up. Periods are 64-bit and may exceed
 // 2^31 ms; periods below 10 ms count as 10 ms, periods beyond 100 years as
 // 100 years. Ticks do not pile up: at most one is pending per timer, and
 // re-arming or stopping drops it. Does nothing for a window that does not
