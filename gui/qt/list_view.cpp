@@ -65,6 +65,7 @@ class ReportList : public QTreeView {
     }
 
   protected:
+    void focusInEvent(QFocusEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -183,6 +184,15 @@ void ReportList::mouseMoveEvent(QMouseEvent* event) {
     if (moved.manhattanLength() < QApplication::startDragDistance()) return;
     press_.dragged = true;
     QueueControlEvent(number_, DragStart, true);
+}
+
+void ReportList::focusInEvent(QFocusEvent* event) {
+    // Qt makes the top row current, unselected, when the focus arrives, so the
+    // first arrow key would select the row below it; with no current row the
+    // arrow keys start at the top.
+    bool had_current = currentIndex().isValid();
+    QTreeView::focusInEvent(event);
+    if (!had_current) selectionModel()->clearCurrentIndex();
 }
 
 void ReportList::paintEvent(QPaintEvent* event) {

@@ -166,6 +166,10 @@ int CreateWindowFrame(int window, int x, int y, int clientWidth, int clientHeigh
                            Qt::WindowCloseButtonHint);
     Window->setFixedSize(clientWidth, clientHeight);
     Window->setWindowTitle(ToQt(title));
+    // No control holds the keyboard focus until the user or the program gives
+    // it one: Qt would hand it to the first control, where the first keys
+    // pressed would move the list's selection.
+    Window->setFocus(Qt::OtherFocusReason);
     bool centred = options & WindowCentered;
     Window->move(centred ? CentredOnScreen({clientWidth, clientHeight}) : QPoint(x, y));
     Window->NotePosition();

@@ -1,0 +1,46 @@
+// The Qt backend's window on the offscreen platform: the keyboard focus when the
+// window first shows.
+#include <QApplication>
+#include <QTest>
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "gui/gui.h"
+#include "gui/qt/qt_backend.h"
+
+namespace {
+
+struct QtWindow : ::testing::Test {
+    void SetUp() override {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        ASSERT_TRUE(StartGui(0, nullptr));
+    }
+    void TearDown() override { ReleaseGui(); }
+    static void Show() {
+        ShowWindowFrame(MainWindow);
+        WindowWidget(MainWindow)->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(WindowWidget(MainWindow)));
+    }
+    // Where the user's keys go.
+    static void Press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
+};
+
+TEST_F(QtWindow, NoControlHasTheFocusAtStartAndTabGivesItToTheList) {
+    CreateWindowFrame(MainWindow, 0, 0, 549, 140, "test", WindowCentered | WindowHidden);
+    CreateListView(0, 0, 20, 550, 100, "Link", 260);
+    AddItem(0, -1, "row a");
+    AddItem(0, -1, "row b");
+    CreateTextField(4, 0, 0, 510, 20, "");
+    Show();
+    EXPECT_EQ(QApplication::focusWidget(), WindowWidget(MainWindow));
+    Press(Qt::Key_Down);
+    Press(Qt::Key_R);
+    EXPECT_EQ(WaitEvent(0), 0);
+    Press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), ControlWidget(0));
+    Press(Qt::Key_Down);  // the top row first, not the one below it
+    EXPECT_EQ(SelectedIndex(0), 0);
+}
+
+}  // namespace
