@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,17 @@
 
 namespace {
 
+// Top-left corner that centres an outer frame of that size in the screen's
+// available area.
+QPoint CentredOnScreen(QSize frame) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return {0, 0};
+    QRect area = screen->availableGeometry();
+    QSize outer = frame.boundedTo(area.size());
+    return area.topLeft() +
+           QPoint((area.width() - outer.width()) / 2, (area.height() - outer.height()) / 2);
+}
+
 class MainFrame : public QWidget {
   public:
     explicit MainFrame(int number) : number_(number) {}
@@ -29,6 +41,24 @@ class MainFrame : public QWidget {
     QPoint Position() const { return isMinimized() ? last_normal_ : pos(); }
     void NotePosition() {
         if (!isMinimized()) last_normal_ = pos();
+    }
+    void Centre() {
+        centred_for_ = frameGeometry().size();
+        move(CentredOnScreen(*centred_for_));
+    }
+    void MoveTo(QPoint at) {
+        // The first run passes back the centred place it read: that keeps the intent.
+        if (centred_for_ && at == CentredOnScreen(*centred_for_)) return;
+        centred_for_.reset();
+        move(at);
+    }
+    // The window manager adds its frame only once the window is shown, so a
+    // centred window is centred anew when its frame turns out other than
+    // assumed. Moved elsewhere by anyone, it stays where it was put.
+    void FollowFrame() {
+        if (!centred_for_ || !isVisible() || isMinimized()) return;
+        if (frameGeometry().size() != *centred_for_) return Centre();
+        if (pos() != CentredOnScreen(*centred_for_)) centred_for_.reset();
     }
 
   protected:
@@ -39,12 +69,16 @@ class MainFrame : public QWidget {
     }
     void moveEvent(QMoveEvent* event) override {
         QWidget::moveEvent(event);
+        FollowFrame();
         NotePosition();
     }
 
   private:
     int number_;
     QPoint last_normal_;
+    // The outer frame's size the centred place was reckoned for, while the
+    // window is meant to be centred.
+    std::optional<QSize> centred_for_;
 };
 
 class TextField : public QLineEdit {
@@ -93,15 +127,6 @@ std::vector<QFont> Fonts;
 
 bool HaveWidgets() {
     return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-}
-
-QPoint CentredOnScreen(QSize size) {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen) return {0, 0};
-    QRect area = screen->availableGeometry();
-    QSize outer = size.boundedTo(area.size());
-    return area.topLeft() +
-           QPoint((area.width() - outer.width()) / 2, (area.height() - outer.height()) / 2);
 }
 
 int ClampCoordinate(int64_t value) {
@@ -170,10 +195,13 @@ int CreateWindowFrame(int window, int x, int y, int clientWidth, int clientHeigh
     // it one: Qt would hand it to the first control, where the first keys
     // pressed would move the list's selection.
     Window->setFocus(Qt::OtherFocusReason);
-    bool centred = options & WindowCentered;
-    Window->move(centred ? CentredOnScreen({clientWidth, clientHeight}) : QPoint(x, y));
+    if (options & WindowCentered) {
+        Window->Centre();
+    } else {
+        Window->move(x, y);
+    }
     Window->NotePosition();
-    if (!(options & WindowHidden)) Window->show();
+    if (!(options & WindowHidden)) ShowWindowFrame(window);
     return 1;
 }
 
@@ -187,12 +215,15 @@ int64_t WindowTop(int window) {
 
 void MoveWindowTo(int window, int64_t x, int64_t y) {
     if (!WindowWidget(window)) return;
-    Window->move(ClampCoordinate(x), ClampCoordinate(y));
+    Window->MoveTo({ClampCoordinate(x), ClampCoordinate(y)});
     Window->NotePosition();
 }
 
 void ShowWindowFrame(int window) {
-    if (WindowWidget(window)) Window->show();
+    if (!WindowWidget(window)) return;
+    Window->show();
+    // Where the frame is known at once, no move may follow to announce it.
+    Window->FollowFrame();
 }
 
 int CreateButton(int control, int x, int y, int width, int height, std::string_view text) {

@@ -1,8 +1,10 @@
-// The Qt backend's window on the offscreen platform: the keyboard focus when the
-// window first shows.
+// The Qt backend's window on the offscreen platform (whose windows have frames):
+// the keyboard focus when the window first shows, and where its frame lands.
 #include <QApplication>
+#include <QScreen>
 #include <QTest>
 #include <cstdlib>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +43,34 @@ TEST_F(QtWindow, NoControlHasTheFocusAtStartAndTabGivesItToTheList) {
     EXPECT_EQ(QApplication::focusWidget(), ControlWidget(0));
     Press(Qt::Key_Down);  // the top row first, not the one below it
     EXPECT_EQ(SelectedIndex(0), 0);
+}
+
+TEST_F(QtWindow, CentredFrameSitsMidScreenAndAStoredPlaceIsKept) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const struct {
+        int options;
+        bool pass_back;  // as the first run does: the place it read, before showing
+        std::optional<QPoint> stored;
+    } cases[] = {{WindowCentered | WindowHidden, false, {}},
+                 {WindowCentered | WindowHidden, true, {}},
+                 {WindowCentered, false, {}},
+                 {WindowCentered | WindowHidden, false, QPoint(40, 30)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        ASSERT_TRUE(StartGui(0, nullptr));
+        CreateWindowFrame(MainWindow, 0, 0, 549, 140, "test", c.options);
+        QPoint read(WindowLeft(MainWindow), WindowTop(MainWindow));
+        if (c.pass_back) MoveWindowTo(MainWindow, read.x(), read.y());
+        if (c.stored) MoveWindowTo(MainWindow, c.stored->x(), c.stored->y());
+        Show();
+        QRect frame = WindowWidget(MainWindow)->frameGeometry();
+        ASSERT_GT(frame.width(), 549);
+        EXPECT_EQ(QPoint(WindowLeft(MainWindow), WindowTop(MainWindow)), frame.topLeft());
+        QSize gaps = area.size() - frame.size();
+        EXPECT_EQ(frame.topLeft(),
+                  c.stored.value_or(area.topLeft() + QPoint(gaps.width() / 2, gaps.height() / 2)));
+        ReleaseGui();
+    }
 }
 
 }  // namespace
