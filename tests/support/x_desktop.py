@@ -89,10 +89,20 @@ class Desktop:
         self.d.sync()
 
 
+def box_over(desktop, window):
+    """The message box the program shows over window, once it is there."""
+    return wait_for("a message box", lambda: desktop.others(window), step=0.02)
+
+
+def press_default(desktop, window):
+    """Return on the open message box, then wait until it has gone."""
+    desktop.key(XK.XK_Return)
+    wait_for("the message box to close", lambda: not desktop.others(window), step=0.02)
+
+
 def answer_yes(desktop, window):
     """Return on the question the program asks over window (its default button is Yes)."""
-    box = wait_for("the question", lambda: desktop.others(window), step=0.02)
+    box = box_over(desktop, window)
     time.sleep(0.5)
-    desktop.key(XK.XK_Return)
-    wait_for("the question to close", lambda: not desktop.others(window), step=0.02)
+    press_default(desktop, window)
     return box
