@@ -1,0 +1,192 @@
+#!/usr/bin/python3
+"""Runs the real tavimor binary on an X display, driven with synthetic input,
+in one of two scenarios:
+
+tick-in-message-box  A link check that finishes its link while the About box
+    is open. Hours pass in seconds: the program runs with libfaketime speeding
+    up every clock and timeout it sees. The link must be fetched exactly once,
+    and the finished row saved, with no input after the box has closed.
+keys-at-start        The first key pressed in a freshly started window reaches
+    no control: a Down arrow selects no row (a selection saves the settings,
+    replacing Tavimor.ini, so its inode changes); after a Tab it does.
+
+Usage: drive_ticks_and_keys.py <path to tavimor> <scenario>
+(DISPLAY must name a running X server)
+"""
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from Xlib import XK  # noqa: E402
+from x_desktop import Desktop, answer_yes, box_over, press_default, wait_for  # noqa: E402
+
+TITLE = "Tavimor (TVX) v1.0 - 26 Nov 2011 by Brennick"
+SEP, END = b"\xa4", b"\xff"
+STAMP = rb"\d\d [A-Z][a-z][a-z] \d{4}@\d\d:\d\d"
+# One real second is six fake minutes: an hourly check comes every ten seconds.
+SPEED = 360
+
+
+def settings_file(download_dir, rows):
+    entry = b"".join(SEP.join(r + [b"0"]) + END for r in rows)
+    return (b"; Tavimor (TVX)  - Do not manually edit this file\r\n[Global]\r\n"
+            b"Default Download Directory = " + download_dir.encode() + b"\r\n"
+            b"Window X Position = 40\r\nWindow Y Position = 30\r\n"
+            b"Window Minimized = No\r\n[Links]\r\nEntry = " + entry + b"\r\n")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def fake_minutes(minutes):
+    return minutes * 60.0 / SPEED
+
+
+class CountingServer:
+    """The loopback server as a process of its own; gets holds the paths asked for."""
+
+    def __init__(self, body_path):
+        self.process = subprocess.Popen(
+            [sys.executable, os.path.join(HERE, "counting_http_server.py"), body_path],
+            stdout=subprocess.PIPE, text=True)
+        self.port = int(self.process.stdout.readline().split()[1])
+        self.gets = []
+        threading.Thread(target=self._collect, daemon=True).start()
+
+    def _collect(self):
+        for line in self.process.stdout:
+            if line.startswith("GET "):
+                self.gets.append(line[4:].strip())
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+
+
+def faked_clocks():
+    """The environment that runs a program's clocks and timeouts SPEED times faster."""
+    found = glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1")
+    assert found, "libfaketime is missing (Debian package faketime)"
+    env = dict(os.environ, LD_PRELOAD=found[0], FAKETIME="+0 x%d" % SPEED)
+    # A sanitized build would refuse to start with a library preloaded before its runtime.
+    env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
+                                                 "verify_asan_link_order=0"]))
+    return env
+
+
+def run_program(work, env, drive):
+    """Starts the copy in work, hands its window to drive, and returns the exit code."""
+    program = subprocess.Popen([os.path.join(work, "tavimor")], cwd=work, env=env)
+    try:
+        desktop = Desktop()
+        window = wait_for("the window", lambda: desktop.window_titled(TITLE), timeout=20,
+                          step=0.05)
+        time.sleep(0.5)
+        drive(desktop, window)
+        desktop.close(window)
+        answer_yes(desktop, window)
+        return program.wait(timeout=20)
+    finally:
+        if program.poll() is None:
+            program.kill()
+            program.wait()
+
+
+def tick_in_message_box(work):
+    downloads = os.path.join(work, "downloads") + "/"
+    os.mkdir(downloads)
+    body = b"abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ\n" * 400
+    body_path = os.path.join(work, "body")
+    write(body_path, body)
+    server = CountingServer(body_path)
+    try:
+        link = b"http://127.0.0.1:%d/arrived.bin" % server.port
+        settings = os.path.join(work, "Tavimor.ini")
+        write(settings, settings_file(downloads, [
+            [link, b"1 hour", b"Idle", b"01 Jan 2020@00:00", b"0"]]))
+        done_row = re.compile(rb"Entry = " + re.escape(link) + rb"\xa41 hour\xa4DONE!\xa4" +
+                              STAMP + rb"\xa41\xa4\d+\xff\r\n\Z")
+        arrived = os.path.join(downloads, "arrived.bin")
+
+        def drive(desktop, window):
+            desktop.click(window, 530, 130)     # Start!
+            answer_yes(desktop, window)
+            desktop.click(window, 175, 130)     # About TVX
+            box_over(desktop, window)
+            # The hourly tick comes while the box is open, and the check finishes the link.
+            wait_for("the first GET", lambda: server.gets, timeout=fake_minutes(90))
+            got_at = time.monotonic()
+            wait_for("the download", lambda: os.path.isfile(arrived) and read(arrived) == body,
+                     timeout=5)
+            time.sleep(fake_minutes(3))
+            assert desktop.others(window), "the About box closed by itself"
+            press_default(desktop, window)
+            # Past the next tick that a running timer would give (at most 1 hour 4 s on).
+            time.sleep(max(0.0, got_at + fake_minutes(75) - time.monotonic()))
+            assert len(server.gets) == 1, "the finished link was fetched %d times" % len(
+                server.gets)
+            assert done_row.search(read(settings)), (
+                "the finished row was not saved without further input: %r" % read(settings))
+
+        code = run_program(work, faked_clocks(), drive)
+    finally:
+        server.stop()
+    assert code == 0, "exit code %d" % code
+    assert done_row.search(read(settings)), "unexpected settings file: %r" % read(settings)
+
+
+def keys_at_start(work):
+    settings = os.path.join(work, "Tavimor.ini")
+    write(settings, settings_file(work + "/", [
+        [b"http://127.0.0.1:9/first.zip", b"1 hour", b"Idle", b"01 Jan 2020@00:00", b"0"],
+        [b"http://127.0.0.1:9/second.zip", b"1 day", b"Idle", b"01 Jan 2020@00:00", b"0"]]))
+    restored = os.stat(settings).st_ino
+
+    def drive(desktop, window):
+        desktop.focus(window)
+        time.sleep(0.3)
+        desktop.key(XK.XK_Down)
+        time.sleep(1.0)
+        assert os.stat(settings).st_ino == restored, (
+            "the first Down arrow at start selected a row (the settings were saved)")
+        desktop.key(XK.XK_Tab)
+        desktop.key(XK.XK_Down)
+        wait_for("a row selected after Tab and Down",
+                 lambda: os.stat(settings).st_ino != restored, timeout=5)
+
+    code = run_program(work, dict(os.environ), drive)
+    assert code == 0, "exit code %d" % code
+
+
+SCENARIOS = {"tick-in-message-box": tick_in_message_box, "keys-at-start": keys_at_start}
+
+
+def main():
+    binary = os.path.abspath(sys.argv[1])
+    scenario = SCENARIOS[sys.argv[2]]
+    work = tempfile.mkdtemp(prefix="tavimor-e2e-")
+    try:
+        shutil.copy(binary, os.path.join(work, "tavimor"))
+        scenario(work)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print(sys.argv[2] + " passed")
+
+
+if __name__ == "__main__":
+    main()
