@@ -1,0 +1,213 @@
+// TLS over OpenSSL 3. The socket stays non-blocking: every OpenSSL call is tried
+// first, and only when it asks to read or write does the session wait on the
+// socket, up to the caller's deadline. Each session owns its own SSL_CTX, so
+// nothing is shared between threads and SSL_CERT_FILE is read afresh each time.
+#include <arpa/inet.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <sys/socket.h>
+#include <cerrno>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "http/tls.h"
+
+struct TlsSession {
+    NetConnection connection;  // a copy: the caller's may move, the socket does not
+    SSL_CTX* context = nullptr;
+    SSL* ssl = nullptr;
+    bool failed = false;         // a close_notify of ours would make no sense after this
+    std::optional<int64_t> end;  // 0 or -1, seen while returning bytes, owed next time
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Bytes beyond one record are taken in the same receive while they are there.
+constexpr std::size_t MaxReceive = 64 * 1024;
+
+int SocketOf(BIO* bio) {
+    return static_cast<NetConnection*>(BIO_get_data(bio))->socket;
+}
+
+// OpenSSL's own socket BIO writes with write(), which raises SIGPIPE on a peer
+// that has gone away; this one sends with MSG_NOSIGNAL, as NetSendAll does.
+int SocketWrite(BIO* bio, const char* data, std::size_t length, std::size_t* written) {
+    BIO_clear_retry_flags(bio);
+    ssize_t count = send(SocketOf(bio), data, length, MSG_NOSIGNAL);
+    if (count >= 0) {
+        *written = static_cast<std::size_t>(count);
+        return 1;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) BIO_set_retry_write(bio);
+    return 0;
+}
+
+int SocketRead(BIO* bio, char* buffer, std::size_t length, std::size_t* got) {
+    BIO_clear_retry_flags(bio);
+    ssize_t count = recv(SocketOf(bio), buffer, length, 0);
+    if (count > 0) {
+        *got = static_cast<std::size_t>(count);
+        return 1;
+    }
+    // OpenSSL asks BIO_eof before it takes a bare close as the end of the stream.
+    if (count == 0) BIO_set_flags(bio, BIO_FLAGS_IN_EOF);
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        BIO_set_retry_read(bio);
+    return 0;
+}
+
+long SocketControl(BIO* bio, int command, long, void*) {
+    if (command == BIO_CTRL_EOF) return BIO_test_flags(bio, BIO_FLAGS_IN_EOF) != 0;
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+// Made once: BIO type numbers are few, and the method is never changed after.
+const BIO_METHOD* SocketMethod() {
+    static BIO_METHOD* method = [] {
+        BIO_METHOD* made = BIO_meth_new(BIO_TYPE_SOURCE_SINK, "tavimor socket");
+        if (made &&
+            (!BIO_meth_set_write_ex(made, SocketWrite) || !BIO_meth_set_read_ex(made, SocketRead) ||
+             !BIO_meth_set_ctrl(made, SocketControl))) {
+            BIO_meth_free(made);
+            made = nullptr;
+        }
+        return made;
+    }();
+    return method;
+}
+
+// After a call that did not finish with error: true when it may be tried again
+// because the socket became ready before the deadline.
+bool WaitFor(TlsSession& session, int error, Clock::time_point deadline) {
+    if (error == SSL_ERROR_WANT_READ) return NetWaitReady(session.connection, false, deadline);
+    if (error == SSL_ERROR_WANT_WRITE) return NetWaitReady(session.connection, true, deadline);
+    session.failed = true;
+    return false;
+}
+
+// An IP literal is checked against the certificate's address entries and is
+// never sent as SNI; anything else is a name.
+bool SetPeer(SSL* ssl, std::string name) {
+    unsigned char address[16];
+    if (inet_pton(AF_INET, name.c_str(), address) == 1)
+        return X509_VERIFY_PARAM_set1_ip(SSL_get0_param(ssl), address, 4) == 1;
+    if (inet_pton(AF_INET6, name.c_str(), address) == 1)
+        return X509_VERIFY_PARAM_set1_ip(SSL_get0_param(ssl), address, 16) == 1;
+    // "example.com." is the same host, but SNI carries no final dot.
+    if (name.size() > 1 && name.back() == '.') name.pop_back();
+    SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    return SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 &&
+           SSL_set1_host(ssl, name.c_str()) == 1;
+}
+
+bool Configure(TlsSession& session, std::string_view host) {
+    session.context = SSL_CTX_new(TLS_client_method());
+    SSL_CTX* context = session.context;
+    if (!context || !SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) ||
+        SSL_CTX_set_default_verify_paths(context) != 1)
+        return false;
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    // Many servers end a body by closing TCP without close_notify.
+    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE);
+    session.ssl = SSL_new(context);
+    if (!session.ssl || !SetPeer(session.ssl, std::string(host))) return false;
+    const BIO_METHOD* method = SocketMethod();
+    BIO* bio = method ? BIO_new(method) : nullptr;
+    if (!bio) return false;
+    BIO_set_data(bio, &session.connection);
+    BIO_set_init(bio, 1);
+    SSL_set_bio(session.ssl, bio, bio);
+    return true;
+}
+
+bool Handshake(TlsSession& session, Clock::time_point deadline) {
+    for (;;) {
+        ERR_clear_error();
+        int result = SSL_connect(session.ssl);
+        // Without a certificate (anonymous suites) there would be nothing verified.
+        if (result == 1)
+            return SSL_get_verify_result(session.ssl) == X509_V_OK &&
+                   SSL_get0_peer_certificate(session.ssl) != nullptr;
+        if (!WaitFor(session, SSL_get_error(session.ssl, result), deadline)) return false;
+    }
+}
+
+}  // namespace
+
+TlsSession* TlsStart(NetConnection& connection, std::string_view host,
+                     std::chrono::steady_clock::time_point deadline) {
+    if (host.empty() || host.find('\0') != std::string_view::npos) return nullptr;
+    TlsSession* session = new (std::nothrow) TlsSession;
+    if (!session) return nullptr;
+    session->connection = connection;
+    if (Configure(*session, host) && Handshake(*session, deadline)) return session;
+    session->failed = true;
+    TlsEnd(session);
+    return nullptr;
+}
+
+int TlsSendAll(TlsSession& session, const char* data, std::size_t length,
+               std::chrono::milliseconds limit) {
+    Clock::time_point deadline = Clock::now() + limit;
+    std::size_t sent = 0;
+    while (sent < length) {
+        ERR_clear_error();
+        std::size_t count = 0;
+        int result = SSL_write_ex(session.ssl, data + sent, length - sent, &count);
+        if (result == 1) {
+            sent += count;
+        } else if (!WaitFor(session, SSL_get_error(session.ssl, result), deadline)) {
+            // A record may be half sent: no close_notify can follow it.
+            session.failed = true;
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int64_t TlsReceive(TlsSession& session, char* buffer, std::size_t max_length,
+                   std::chrono::milliseconds limit) {
+    if (max_length == 0) return -1;
+    if (session.end) return *session.end;
+    Clock::time_point deadline = Clock::now() + limit;
+    std::size_t wanted = max_length < MaxReceive ? max_length : MaxReceive;
+    std::size_t got = 0;
+    for (;;) {
+        ERR_clear_error();
+        std::size_t count = 0;
+        int result = SSL_read_ex(session.ssl, buffer + got, wanted - got, &count);
+        if (result == 1) {
+            got += count;
+            if (got == wanted) return static_cast<int64_t>(got);
+            continue;
+        }
+        int error = SSL_get_error(session.ssl, result);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+            // The end, or a fault, seen after some bytes is owed to the next receive.
+            session.end = error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+            session.failed = *session.end < 0;
+            return got > 0 ? static_cast<int64_t>(got) : *session.end;
+        }
+        if (got > 0) return static_cast<int64_t>(got);
+        if (!WaitFor(session, error, deadline)) return -1;
+    }
+}
+
+void TlsEnd(TlsSession* session) {
+    if (!session) return;
+    // One try at close_notify, without waiting: the connection is closing anyway.
+    if (session->ssl && !session->failed) {
+        ERR_clear_error();
+        SSL_shutdown(session->ssl);
+    }
+    SSL_free(session->ssl);
+    SSL_CTX_free(session->context);
+    ERR_clear_error();
+    delete session;
+}
