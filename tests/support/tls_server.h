@@ -1,0 +1,76 @@
+// https servers on loopback for tests, and the certificates they present.
+//
+// TrustTestCa() makes, once per test program, a test CA and server certificates
+// with the openssl command (in a temporary directory removed at exit), and points
+// SSL_CERT_FILE and SSL_CERT_DIR at that CA alone, so the client under test
+// trusts it and nothing else. TlsServer runs tests/support/tls_server.py, which
+// is Python's ssl module, not our code, as a child process: it listens on
+// 127.0.0.1 and, when the machine has it, ::1 at one free port, presents the
+// certificate asked for, and on each connection answers the request (read up to
+// its empty line) with canned bytes or with a file from a directory. It is killed
+// in the destructor.
+#pragma once
+
+#include <sys/types.h>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+enum class TlsCert {
+    Good,         // for localhost, 127.0.0.1 and ::1, signed by the test CA
+    WrongName,    // for wrong.test and 127.0.0.2 (its CN still says localhost)
+    Expired,      // the good names, expired in 2020
+    UntrustedCa,  // the good names, signed by a CA that is not trusted
+    None,         // no TLS: answers whatever arrives at once, as a plain HTTP
+                  // server answers a TLS hello with its 400
+};
+
+// How a server ends each connection after its answer.
+enum class TlsServerEnd {
+    CloseNotify,  // sends close_notify, then waits for the client's or its close
+    TcpClose,     // closes TCP without close_notify, as many servers do
+    Hold,         // stays open and silent until the client goes
+};
+
+// Files served as "python3 -m http.server" serves them.
+struct TlsServedDirectory {
+    std::string path;
+};
+
+// Makes the test certificates on the first call, then (every call) points the
+// TLS client at the test CA. False, with a test failure, when they cannot be made.
+bool TrustTestCa();
+
+class TlsServer {
+  public:
+    // Answers each request with answer, the whole response from its status line.
+    explicit TlsServer(std::string_view answer, TlsCert cert = TlsCert::Good,
+                       TlsServerEnd end = TlsServerEnd::CloseNotify);
+    explicit TlsServer(const TlsServedDirectory& directory, TlsCert cert = TlsCert::Good);
+    ~TlsServer();
+    TlsServer(const TlsServer&) = delete;
+    TlsServer& operator=(const TlsServer&) = delete;
+
+    // Waits up to 10 seconds for the server to listen; false when it never does.
+    bool Ready();
+    int Port() const { return port_; }
+    // Whether it listens on ::1 too.
+    bool HasIpv6() const { return ipv6_; }
+    // "https://<host>:<port>/<path>"; an IPv6 host gets its brackets.
+    std::string Url(std::string_view path, std::string_view host = "localhost") const;
+    // The first request received with a canned answer, up to its empty line.
+    std::string Request() const;
+    // The server name (SNI) the first client that sent one asked for; "" when none did.
+    std::string ServerName() const;
+
+  private:
+    void Start(std::vector<std::string> args, TlsCert cert, TlsServerEnd end);
+
+    TempDir dir_;
+    pid_t pid_ = -1;
+    int output_ = -1;
+    int port_ = 0;
+    bool ipv6_ = false;
+};

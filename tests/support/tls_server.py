@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""https test servers on loopback, run as children of the C++ tests
+(tests/support/tls_server.h drives them).
+
+  tls_server.py make-certs DIR
+      Makes a test CA (ca.pem) and, for one server key (server.key), the
+      certificates good.pem (localhost, 127.0.0.1, ::1), wrong-name.pem,
+      expired.pem and untrusted.pem (signed by a CA nobody trusts) with the
+      openssl command. Made at test time because certificates expire.
+
+  tls_server.py serve --log-dir DIR [--cert PEM --key KEY | --plain]
+                      [--answer FILE | --directory DIR] [--end close-notify|tcp-close|hold]
+      Listens on 127.0.0.1, and on ::1 when the machine has it, at one free
+      port; prints "<port> <1 when ::1 listens, else 0>" and serves until killed.
+"""
+
+import argparse
+import errno
+import functools
+import http.server
+import os
+import socket
+import ssl
+import subprocess
+import sys
+import threading
+
+GOOD_NAMES = "DNS:localhost,IP:127.0.0.1,IP:::1"
+
+CA_CONFIG = """[ca]
+default_ca = test_ca
+[test_ca]
+database = index.txt
+new_certs_dir = .
+serial = serial
+default_md = sha256
+policy = any_name
+unique_subject = no
+[any_name]
+commonName = supplied
+"""
+
+
+def make_certs(directory):
+    def openssl(*args):
+        done = subprocess.run(["openssl", *args], cwd=directory, capture_output=True, text=True)
+        if done.returncode != 0:
+            sys.exit("openssl " + " ".join(args) + " failed:\n" + done.stderr)
+
+    new_key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
+    for ca in ("ca", "other-ca"):
+        openssl("req", "-x509", *new_key, "-keyout", ca + ".key", "-out", ca + ".pem",
+                "-days", "2", "-subj", "/CN=Tavimor test " + ca,
+                "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign")
+    openssl("req", "-new", *new_key, "-keyout", "server.key", "-out", "server.csr",
+            "-subj", "/CN=localhost")
+    with open(os.path.join(directory, "ca.cnf"), "w") as out:
+        out.write(CA_CONFIG)
+    open(os.path.join(directory, "index.txt"), "w").close()
+    with open(os.path.join(directory, "serial"), "w") as out:
+        out.write("01\n")
+    now = ("-days", "2")
+    # The wrong name still says localhost in its CN, and 127.0.0.1 as a DNS
+    # entry: neither may stand in for the names and addresses it lacks.
+    for name, ca, names, dates in (
+        ("good", "ca", GOOD_NAMES, now),
+        ("wrong-name", "ca", "DNS:wrong.test,DNS:127.0.0.1,IP:127.0.0.2", now),
+        ("expired", "ca", GOOD_NAMES, ("-startdate", "20200101000000Z",
+                                       "-enddate", "20200102000000Z")),
+        ("untrusted", "other-ca", GOOD_NAMES, now),
+    ):
+        with open(os.path.join(directory, name + ".ext"), "w") as out:
+            out.write("subjectAltName=" + names + "\n")
+        openssl("ca", "-batch", "-notext", "-config", "ca.cnf", "-cert", ca + ".pem",
+                "-keyfile", ca + ".key", "-in", "server.csr", "-out", name + ".pem",
+                "-extfile", name + ".ext", *dates)
+
+
+def listen():
+    """Both loopback addresses at one port, so that "localhost" reaches the
+    server whichever address a client tries first."""
+    for _ in range(20):
+        v4 = socket.create_server(("127.0.0.1", 0))
+        port = v4.getsockname()[1]
+        try:
+            return port, [v4, socket.create_server(("::1", port), family=socket.AF_INET6)]
+        except OSError as error:
+            if error.errno != errno.EADDRINUSE:  # someone holds this port on ::1
+                return port, [v4]
+            v4.close()
+    sys.exit("no port free on both loopback addresses")
+
+
+def log_once(options, name, data):
+    path = os.path.join(options.log_dir, name)
+    try:
+        with open(path, "xb") as out:
+            out.write(data)
+    except FileExistsError:
+        pass
+
+
+def read_head(conn):
+    head = bytearray()
+    while b"\r\n\r\n" not in head:
+        chunk = conn.recv(65536)
+        if not chunk:
+            break
+        head += chunk
+    return bytes(head)
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+def finish(conn, end):
+    if end == "close-notify":
+        conn.unwrap()  # waits for the client's close_notify, or its close
+    elif end == "tcp-close":
+        conn.shutdown(socket.SHUT_RDWR)  # drops TLS first: no close_notify
+    else:
+        conn.settimeout(None)
+        while conn.recv(65536):
+            pass
+
+
+def serve_tls(raw, address, options, context, answer):
+    with context.wrap_socket(raw, server_side=True) as conn:
+        if options.directory:
+            QuietHandler(conn, address, None, directory=options.directory)
+        else:
+            log_once(options, "request", read_head(conn))
+            conn.sendall(answer)
+        finish(conn, options.end)
+
+
+def serve_connection(raw, address, options, context, answer):
+    with raw:
+        raw.settimeout(10)
+        try:
+            if context:
+                serve_tls(raw, address, options, context, answer)
+            else:
+                # Like a plain HTTP server that answers garbage at once.
+                raw.recv(65536)
+                raw.sendall(answer)
+        except OSError:
+            pass  # clients that refuse our certificate are what the tests are about
+
+
+def accept_forever(listener, serve):
+    while True:
+        raw, address = listener.accept()
+        threading.Thread(target=serve, args=(raw, address), daemon=True).start()
+
+
+def serve(options):
+    context = None
+    if not options.plain:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(options.cert, options.key)
+        context.sni_callback = lambda sslobj, name, ctx: name and log_once(
+            options, "sni", name.encode())
+    answer = b""
+    if options.answer:
+        with open(options.answer, "rb") as source:
+            answer = source.read()
+    port, listeners = listen()
+    handler = functools.partial(serve_connection, options=options, context=context,
+                                answer=answer)
+    for listener in listeners:
+        threading.Thread(target=accept_forever, args=(listener, handler), daemon=True).start()
+    print(port, 1 if len(listeners) > 1 else 0, flush=True)
+    threading.Event().wait()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    commands = parser.add_subparsers(dest="command", required=True)
+    certs = commands.add_parser("make-certs")
+    certs.add_argument("directory")
+    server = commands.add_parser("serve")
+    server.add_argument("--log-dir", required=True)
+    server.add_argument("--cert")
+    server.add_argument("--key")
+    server.add_argument("--plain", action="store_true")
+    server.add_argument("--answer")
+    server.add_argument("--directory")
+    server.add_argument("--end", default="close-notify",
+                        choices=["close-notify", "tcp-close", "hold"])
+    options = parser.parse_args()
+    if options.command == "make-certs":
+        make_certs(options.directory)
+    else:
+        serve(options)
+
+
+if __name__ == "__main__":
+    main()
