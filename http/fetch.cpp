@@ -211,7 +211,10 @@ std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url) {
     HttpRequestPlan plan{*host, port_text ? PortNumberOf(*port_text) : 80, "GET /"};
     AppendEscaped(plan.request, HttpUrlField(url, HttpField::PathWithQuery).value_or(""));
     plan.request += " HTTP/1.1\r\nAccept: */*\r\nHost: " + plan.host;
-    if (plan.port != 80) plan.request += ":" + std::to_string(plan.port);
+    if (plan.port != 80) {
+        plan.request += ':';
+        plan.request += std::to_string(plan.port);
+    }
     plan.request += "\r\nConnection: close\r\n\r\n";
     return plan;
 }

@@ -358,8 +358,13 @@ std::optional<ReplaceTarget> FindWritableTarget(std::string_view path) {
 }
 
 // Temporary files are named prefix + writer's pid + "." + count + ".tmp".
+// Appended, not "." + substr(): g++ 12 warns falsely (-Wrestrict) when a
+// literal is put before a temporary string.
 std::string TemporaryPrefix(const ReplaceTarget& target) {
-    return "." + target.path.substr(target.directory.size(), 64) + ".";
+    std::string prefix = ".";
+    prefix.append(target.path, target.directory.size(), 64);
+    prefix += '.';
+    return prefix;
 }
 
 bool AllDigits(std::string_view text) {
