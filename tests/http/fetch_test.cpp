@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -177,7 +178,8 @@ TEST_F(Fetch, MakesNoConnectionWhenItCannotSucceed) {
 }
 
 // A listener whose queue is full drops new handshakes: only the connect's own
-// time limit can end the wait.
+// time limit can end the wait. That is the program's own limit; short send and
+// receive limits keep a connection that did get set up from passing for one.
 TEST_F(Fetch, GivesUpAConnectionThatIsNeverSetUp) {
     int listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -190,9 +192,15 @@ TEST_F(Fetch, GivesUpAConnectionThatIsNeverSetUp) {
     int filler = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(connect(filler, any, size), 0);
 
-    SetFetchLimitsForTests({300ms, 2s, 2s});
+    const std::chrono::milliseconds limit = FetchLimits{}.connect;
+    SetFetchLimitsForTests({limit, 1s, 1s});
     std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/f";
+    auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(FetchHttpFile(url, target_), 0);
+    auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    EXPECT_GE(waited.count(), limit.count());
+    EXPECT_LT(waited.count(), (limit + 5s).count());
     close(filler);
     close(listener);
 }
