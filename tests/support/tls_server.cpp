@@ -16,29 +16,34 @@
 
 namespace {
 
-// Starts python3 on the server script with args; its output goes to a pipe
-// whose reading end lands in output, or to /dev/null without one. -1 on failure.
-pid_t RunScript(std::vector<std::string> args, int* output) {
+// Starts python3 on the server script with args. With lifeline, its standard
+// input is a pipe whose writing end lands there, and its output a pipe whose
+// reading end lands in output; without, its output goes to /dev/null. -1 on failure.
+pid_t RunScript(std::vector<std::string> args, int* lifeline, int* output) {
     args.insert(args.begin(), {"python3", TAVIMOR_TLS_SERVER_SCRIPT});
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
-    int pipe_fds[2] = {-1, -1};
-    if (output && pipe2(pipe_fds, O_CLOEXEC) != 0) return -1;
+    int in[2] = {-1, -1};
+    int out[2] = {-1, -1};
+    if (lifeline && (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)) return -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (output) {
-        posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+    if (lifeline) {
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     } else {
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     }
     pid_t pid = -1;
     if (posix_spawnp(&pid, "python3", &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
-    if (output) {
-        close(pipe_fds[1]);
-        *output = pipe_fds[0];
+    if (lifeline) {
+        close(in[0]);
+        close(out[1]);
+        *lifeline = in[1];
+        *output = out[0];
     }
     return pid;
 }
@@ -46,7 +51,7 @@ pid_t RunScript(std::vector<std::string> args, int* output) {
 // A test program runs its tests one after another, so the files are made once.
 struct TestFiles {
     TestFiles() {
-        pid_t pid = RunScript({"make-certs", dir.Path()}, nullptr);
+        pid_t pid = RunScript({"make-certs", dir.Path()}, nullptr, nullptr);
         int status = 0;
         made = pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
                WEXITSTATUS(status) == 0;
@@ -121,7 +126,7 @@ void TlsServer::Start(std::vector<std::string> args, TlsCert cert, TlsServerEnd 
         args.insert(args.end(), {"--cert", files.dir.File(CertName(cert)) + ".pem", "--key",
                                  files.dir.File("server.key")});
     }
-    pid_ = RunScript(args, &output_);
+    pid_ = RunScript(args, &lifeline_, &output_);
 }
 
 TlsServer::~TlsServer() {
@@ -129,7 +134,9 @@ TlsServer::~TlsServer() {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);
     }
-    if (output_ >= 0) close(output_);
+    for (int fd : {lifeline_, output_}) {
+        if (fd >= 0) close(fd);
+    }
 }
 
 bool TlsServer::Ready() {

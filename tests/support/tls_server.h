@@ -8,7 +8,7 @@
 // 127.0.0.1 and, when the machine has it, ::1 at one free port, presents the
 // certificate asked for, and on each connection answers the request (read up to
 // its empty line) with canned bytes or with a file from a directory. It is killed
-// in the destructor.
+// in the destructor, and ends by itself when the test program dies.
 #pragma once
 
 #include <sys/types.h>
@@ -70,6 +70,7 @@ class TlsServer {
 
     TempDir dir_;
     pid_t pid_ = -1;
+    int lifeline_ = -1;  // the server's standard input: it ends when this closes
     int output_ = -1;
     int port_ = 0;
     bool ipv6_ = false;

@@ -11,7 +11,8 @@
   tls_server.py serve --log-dir DIR [--cert PEM --key KEY | --plain]
                       [--answer FILE | --directory DIR] [--end close-notify|tcp-close|hold]
       Listens on 127.0.0.1, and on ::1 when the machine has it, at one free
-      port; prints "<port> <1 when ::1 listens, else 0>" and serves until killed.
+      port; prints "<port> <1 when ::1 listens, else 0>" and serves until its
+      standard input ends.
 """
 
 import argparse
@@ -174,7 +175,9 @@ def serve(options):
     for listener in listeners:
         threading.Thread(target=accept_forever, args=(listener, handler), daemon=True).start()
     print(port, 1 if len(listeners) > 1 else 0, flush=True)
-    threading.Event().wait()
+    # The test program holds our standard input open: when it ends, even by a
+    # crash, so do we, and nothing is left holding its output.
+    sys.stdin.buffer.read()
 
 
 def main():
