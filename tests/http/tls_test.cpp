@@ -162,6 +162,18 @@ TEST_F(Tls, ReadsABodyToItsEndInSmallPieces) {
     }
 }
 
+TEST_F(Tls, FailsToSendToAServerThatHasGoneAndLivesOn) {
+    TlsServer server(Hello, TlsCert::Good, TlsServerEnd::TcpClose);
+    ASSERT_TRUE(server.Ready());
+    std::optional<Transport> transport = TransportOpen("127.0.0.1", server.Port(), true, 5s);
+    ASSERT_TRUE(transport);
+    EXPECT_EQ(Send(*transport, Get("127.0.0.1")), 1);
+    EXPECT_EQ(ReceiveAll(*transport, 4096, 5s).end, 0);
+    // The closed socket answers with a reset; a plain write() would raise SIGPIPE.
+    EXPECT_EQ(Send(*transport, std::string(1 << 20, 'x')), 0);
+    TransportClose(*transport);
+}
+
 TEST_F(Tls, CarriesAMebibyteEachWayAndReceivesSeveralRecordsAtOnce) {
     std::string body(1 << 20, '\0');
     std::mt19937 random(11);
