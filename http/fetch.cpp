@@ -11,9 +11,12 @@
 #include <cstring>
 #include <memory>
 
-#include "http/net.h"
+#include "http/location.h"
 #include "http/response.h"
+#include "http/transport.h"
 #include "http/url.h"
+#include "runtime/files.h"
+#include "runtime/text.h"
 
 namespace {
 
@@ -147,26 +150,25 @@ class TempFile {
 
 class Connection {
   public:
-    explicit Connection(std::optional<NetConnection> opened) : connection_(opened) {}
+    explicit Connection(std::optional<Transport> opened) : transport_(opened) {}
     ~Connection() {
-        if (connection_) NetClose(*connection_);
+        if (transport_) TransportClose(*transport_);
     }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    bool IsOpen() const { return connection_.has_value(); }
-    NetConnection& Get() { return *connection_; }
+    bool IsOpen() const { return transport_.has_value(); }
+    Transport& Get() { return *transport_; }
 
   private:
-    std::optional<NetConnection> connection_;
+    std::optional<Transport> transport_;
 };
 
 // Receives until the header block is complete; rest then holds what the last
 // receive brought of the body.
-bool ReceiveHead(NetConnection& connection, HeadReader& reader, char* buffer,
-                 std::string_view& rest) {
+bool ReceiveHead(Transport& transport, HeadReader& reader, char* buffer, std::string_view& rest) {
     for (;;) {
-        int64_t count = NetReceive(connection, buffer, ReadBufferSize, CurrentLimits.receive);
+        int64_t count = TransportReceive(transport, buffer, ReadBufferSize, CurrentLimits.receive);
         if (count <= 0) return false;
         rest = std::string_view(buffer, static_cast<std::size_t>(count));
         ReadStep step = reader.Feed(rest);
@@ -174,11 +176,22 @@ bool ReceiveHead(NetConnection& connection, HeadReader& reader, char* buffer,
     }
 }
 
+bool IsRedirect(const ResponseHead& head) {
+    int code = head.status_code;
+    bool redirect = code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+    return redirect && !head.location.empty();
+}
+
 bool IsAcceptable(const ResponseHead& head) {
     return (head.status_code == 200 || head.status_code == 302) && !head.length_invalid;
 }
 
-bool ReceiveBody(NetConnection& connection, BodyReader body, std::string_view input, char* buffer,
+bool NamesHtmlFile(std::string_view url) {
+    std::string name = LowerText(FileNameOf(UrlPart(url, "/PT/")));
+    return name.ends_with(".htm") || name.ends_with(".html");
+}
+
+bool ReceiveBody(Transport& transport, BodyReader body, std::string_view input, char* buffer,
                  TempFile& file) {
     for (;;) {
         std::string_view data;
@@ -188,11 +201,46 @@ bool ReceiveBody(NetConnection& connection, BodyReader body, std::string_view in
             continue;
         }
         if (step != ReadStep::NeedMore) return step == ReadStep::Done;
-        int64_t count = NetReceive(connection, buffer, ReadBufferSize, CurrentLimits.receive);
+        int64_t count = TransportReceive(transport, buffer, ReadBufferSize, CurrentLimits.receive);
         if (count == 0) return body.CompleteAtClose();
         if (count < 0) return false;
         input = std::string_view(buffer, static_cast<std::size_t>(count));
     }
+}
+
+// One request of a fetch: where it leads next, or how it ended.
+struct Hop {
+    enum Outcome { Failed, Saved, Redirected } outcome = Failed;
+    std::string next_url;
+};
+
+// Requests url once. A redirect is not followed here; any other answer that
+// may be saved goes to file, unless an HTML page ends a redirected chain.
+Hop RequestOnce(std::string_view url, bool redirected, std::string_view link, char* buffer,
+                const std::string& directory, const std::string& target) {
+    std::optional<HttpRequestPlan> plan = PlanHttpRequest(url);
+    if (!plan) return {};
+    Connection connection(
+        TransportOpen(plan->host, plan->port, plan->secure, CurrentLimits.connect));
+    if (!connection.IsOpen()) return {};
+    const std::string& request = plan->request;
+    if (!TransportSendAll(connection.Get(), request.data(), request.size(), CurrentLimits.send))
+        return {};
+    HeadReader reader;
+    std::string_view rest;
+    if (!ReceiveHead(connection.Get(), reader, buffer, rest)) return {};
+    const ResponseHead& head = reader.Head();
+    if (IsRedirect(head)) {
+        std::optional<std::string> next = ResolveLocation(url, head.location);
+        if (!next) return {};
+        return {Hop::Redirected, std::move(*next)};
+    }
+    if (!IsAcceptable(head)) return {};
+    if (redirected && IsHtmlType(head.content_type) && !NamesHtmlFile(link)) return {};
+    TempFile file(directory);
+    if (!file.IsOpen()) return {};
+    if (!ReceiveBody(connection.Get(), BodyReader(head), rest, buffer, file)) return {};
+    return {file.Commit(target) ? Hop::Saved : Hop::Failed, {}};
 }
 
 }  // namespace
@@ -202,43 +250,43 @@ void SetFetchLimitsForTests(const FetchLimits& limits) {
 }
 
 std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url) {
+    std::optional<HttpScheme> scheme = HttpSchemeOf(url);
     std::optional<std::string> host = HttpUrlField(url, HttpField::Host);
-    if (!host) return std::nullopt;
+    if (!scheme || !host) return std::nullopt;
     for (char c : *host) {
         if (IsUnsafeByte(static_cast<unsigned char>(c))) return std::nullopt;
     }
     std::optional<std::string> port_text = HttpUrlField(url, HttpField::Port);
-    HttpRequestPlan plan{*host, port_text ? PortNumberOf(*port_text) : 80, "GET /"};
+    HttpRequestPlan plan;
+    plan.secure = *scheme == HttpScheme::Https;
+    plan.port = port_text ? PortNumberOf(*port_text) : DefaultPort(*scheme);
+    plan.host = *host;
+    if (plan.host.size() > 2 && plan.host.front() == '[' && plan.host.back() == ']')
+        plan.host = plan.host.substr(1, plan.host.size() - 2);
+    plan.request = "GET /";
     AppendEscaped(plan.request, HttpUrlField(url, HttpField::PathWithQuery).value_or(""));
-    plan.request += " HTTP/1.1\r\nAccept: */*\r\nHost: " + plan.host;
-    if (plan.port != 80) {
+    plan.request += " HTTP/1.1\r\nAccept: */*\r\nHost: ";
+    plan.request += *host;
+    if (plan.port != DefaultPort(*scheme)) {
         plan.request += ':';
         plan.request += std::to_string(plan.port);
     }
-    plan.request += "\r\nConnection: close\r\n\r\n";
+    plan.request += "\r\nUser-Agent: Tavimor/" TAVIMOR_VERSION "\r\nConnection: close\r\n\r\n";
     return plan;
 }
 
 int FetchHttpFile(std::string_view url, std::string_view path) {
-    std::optional<HttpRequestPlan> plan = PlanHttpRequest(url);
-    if (!plan) return 0;
     std::string target(path.substr(0, path.find('\0')));
     std::optional<std::string> directory = TargetDirectory(target);
-    if (!directory) return 0;
-
-    Connection connection(NetOpen(plan->host, plan->port, CurrentLimits.connect));
-    if (!connection.IsOpen()) return 0;
-    const std::string& request = plan->request;
-    if (!NetSendAll(connection.Get(), request.data(), request.size(), CurrentLimits.send)) {
-        return 0;
+    if (!directory || !PlanHttpRequest(url)) return 0;
+    // One buffer for every hop; a fetch may run on a thread with a small stack.
+    auto buffer = std::make_unique<char[]>(ReadBufferSize);
+    std::string current(url.substr(0, url.find('\0')));
+    for (int redirects = 0; redirects <= MaxRedirects; ++redirects) {
+        Hop hop = RequestOnce(current, redirects > 0, url, buffer.get(), *directory, target);
+        if (hop.outcome != Hop::Redirected) return hop.outcome == Hop::Saved ? 1 : 0;
+        // A fragment is the client's own; only the typed link keeps sending it.
+        current = hop.next_url.substr(0, hop.next_url.find('#'));
     }
-    char buffer[ReadBufferSize];
-    HeadReader head;
-    std::string_view rest;
-    if (!ReceiveHead(connection.Get(), head, buffer, rest) || !IsAcceptable(head.Head())) return 0;
-
-    TempFile file(*directory);
-    if (!file.IsOpen()) return 0;
-    if (!ReceiveBody(connection.Get(), BodyReader(head.Head()), rest, buffer, file)) return 0;
-    return file.Commit(target) ? 1 : 0;
+    return 0;
 }

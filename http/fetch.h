@@ -1,6 +1,6 @@
-// The HTTP file download: one HTTP/1.1 GET over a plain TCP connection, the
-// response body written to a local file. No redirects are followed, nothing is
-// decoded, and the connection is closed after each fetch.
+// The HTTP file download: an HTTP/1.1 GET over plain TCP or TLS, following
+// redirects, the final response body written to a local file. Nothing is
+// decoded, and every connection is closed after its one request.
 #pragma once
 
 #include <chrono>
@@ -10,7 +10,9 @@
 #include <string_view>
 
 // Largest single receive, and the size of the one buffer a fetch receives into.
-inline constexpr std::size_t ReadBufferSize = 2048;
+inline constexpr std::size_t ReadBufferSize = 64 * 1024;
+// Redirects followed before a fetch gives up.
+inline constexpr int MaxRedirects = 10;
 inline constexpr std::chrono::seconds ConnectTimeLimit{10};
 inline constexpr std::chrono::seconds SendTimeLimit{10};
 inline constexpr std::chrono::seconds ReceiveTimeLimit{10};
@@ -28,31 +30,40 @@ void SetFetchLimitsForTests(const FetchLimits& limits);
 
 // Where a fetch connects and the exact bytes it sends.
 struct HttpRequestPlan {
-    std::string host;  // as written in the URL, user information skipped
-    int port = 80;     // the URL's port text read as a number modulo 65536; 80 without one
+    std::string host;     // as written in the URL, user information skipped, IPv6 brackets removed
+    int port = 80;        // the URL's port text read as a number modulo 65536, else the scheme's
+    bool secure = false;  // https: TLS over the connection
     std::string request;
 };
 
 // The plan for fetching url: "GET /<path> HTTP/1.1", "Accept: */*", the Host
-// header (the host, plus ":<port>" unless the port is 80) and "Connection:
-// close", each ended by CR LF, then an empty line. The path is everything
-// after the first "/" that follows "://", query and fragment included, with
-// every byte below 0x21, 0x7F and every byte of 0x80 and above written as %XX.
-// The scheme is not looked at. Nothing when url has no "://", the host is
-// empty, or the host holds a byte below 0x21, 0x7F or 0x80 and above.
+// header (the host as written, plus ":<port>" unless the port is the scheme's
+// default), "User-Agent: Tavimor/<version>" and "Connection: close", each ended
+// by CR LF, then an empty line. The path is everything after the first "/"
+// that follows "://", query and fragment included, with every byte below 0x21,
+// 0x7F and every byte of 0x80 and above written as %XX. Nothing when the scheme
+// is not http or https (any letter case), the host is empty, or the host holds
+// a byte below 0x21, 0x7F or 0x80 and above.
 std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url);
 
-// Fetches url and writes the response body to the file path, replacing any
-// file there. Returns 1 when the status code was 200 or 302 and the whole body
-// has been received and written; 0 otherwise, and then the file at path is as
-// it was. The body goes to a hidden temporary file beside path, which is
-// renamed over path only on success and removed on every other outcome.
+// Fetches url and writes the final response body to the file path, replacing
+// any file there. Redirects (301, 302, 303, 307, 308 with a Location) are
+// followed, each with a new connection and GET, at most MaxRedirects of them.
+// Returns 1 when the final status code was 200 or 302 (a 302 without a
+// Location) and the whole body has been received and written; 0 otherwise,
+// and then the file at path is as it was. A chain that was redirected and ends
+// in an HTML page fails too (a dead link sent to a home page), unless url's
+// own file name ends in ".htm" or ".html". The body goes to a hidden temporary
+// file beside path, which is renamed over path only on success and removed on
+// every other outcome.
 // Fails before any traffic when the plan fails, or when path is empty, ends
 // with "/", names a directory, or lies in a directory that does not exist.
-// Fails after connecting when the response is not a complete 200 or 302
-// answer: no header block within 64 KiB, a Content-Length below 0 or above
-// 2^63-1, a counted or chunked body cut short, a malformed chunk, or a
-// connection that stays silent for the receive limit before the body ends.
+// Fails after connecting when TLS cannot be set up or its checks fail, when a
+// redirect leads nowhere (too many, or to another scheme), or when the
+// response is not a complete answer: no header block within 64 KiB, a
+// Content-Length below 0 or above 2^63-1, a counted or chunked body cut short,
+// a malformed chunk, or a connection that stays silent for the receive limit
+// before the body ends.
 // Blocks the calling thread; each wait is bounded by FetchLimits, name
 // resolution only by the platform. Needs NetStartup.
 int FetchHttpFile(std::string_view url, std::string_view path);

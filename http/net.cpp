@@ -34,27 +34,21 @@ bool WaitUntil(int fd, short events, Clock::time_point deadline) {
     }
 }
 
-bool ResolveIpv4(const std::string& host, in_addr& address) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
-    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return true;
-}
-
 // The socket is non-blocking so that the connect, and later every send and
-// receive, waits only as long as its limit allows.
-bool ConnectWithin(int fd, const sockaddr_in& address, std::chrono::milliseconds limit) {
-    Clock::time_point deadline = Clock::now() + limit;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
-    if (errno != EINPROGRESS && errno != EINTR) return false;
-    if (!WaitUntil(fd, POLLOUT, deadline)) return false;
-    int error = 0;
-    socklen_t size = sizeof error;
-    return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+// receive, waits only as long as its limit allows. -1 when it does not connect.
+int ConnectBefore(const addrinfo& address, Clock::time_point deadline) {
+    int fd = socket(address.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    bool connected = connect(fd, address.ai_addr, address.ai_addrlen) == 0;
+    if (!connected && (errno == EINPROGRESS || errno == EINTR) &&
+        WaitUntil(fd, POLLOUT, deadline)) {
+        int error = 0;
+        socklen_t size = sizeof error;
+        connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    }
+    if (connected) return fd;
+    close(fd);
+    return -1;
 }
 
 }  // namespace
@@ -73,17 +67,32 @@ std::optional<NetConnection> NetOpen(std::string_view host, int port,
     if (!NetStarted || port <= 0 || port > 65535) return std::nullopt;
     std::string name(host);
     if (name.empty() || name.find('\0') != std::string::npos) return std::nullopt;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (!ResolveIpv4(name, address.sin_addr)) return std::nullopt;
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
-    if (!ConnectWithin(fd, address, limit)) {
-        close(fd);
+    Clock::time_point deadline = Clock::now() + limit;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
         return std::nullopt;
+    int count = 0;
+    for (addrinfo* address = found; address; address = address->ai_next)
+        ++count;
+    int fd = -1;
+    for (addrinfo* address = found; address && fd < 0; address = address->ai_next, --count) {
+        // An address that swallows packets must leave time for the others: each
+        // gets an equal share of what is left, the last one all of it.
+        Clock::time_point now = Clock::now();
+        if (now >= deadline) break;
+        fd = ConnectBefore(*address, now + (deadline - now) / count);
     }
+    freeaddrinfo(found);
+    if (fd < 0) return std::nullopt;
     return NetConnection{fd};
+}
+
+bool NetWaitReady(NetConnection& connection, bool forWrite, Clock::time_point deadline) {
+    return WaitUntil(connection.socket, forWrite ? POLLOUT : POLLIN, deadline);
 }
 
 int NetSendAll(NetConnection& connection, const char* data, std::size_t length,

@@ -1,5 +1,5 @@
 // The thin layer over the platform's TCP sockets that the HTTP fetch stands on:
-// IPv4 client connections only. Nothing here throws or shows a message; every
+// client connections over IPv4 and IPv6. Nothing here throws or shows a message; every
 // wait is bounded by the limit it is given, measured on a steady clock.
 #pragma once
 
@@ -21,13 +21,20 @@ int NetStartup();
 // Ends the network layer at program end. Harmless when it never started.
 void NetShutdown();
 
-// Connects to host (a dotted IPv4 address or a name, of which the first IPv4
-// address is used) on port, waiting at most limit for the connection to be
-// set up. Name resolution has only the platform's own limits. Returns nothing
-// when the layer is not started, the port is 0, the name does not resolve, or
-// the connection is refused or not set up in time.
+// Connects to host (an IPv4 or IPv6 address, without brackets, or a name that
+// may resolve to addresses of both families) on port. Each address is tried in
+// turn until one connects; all of them together take at most limit. Name
+// resolution has only the platform's own limits. Returns nothing when the layer
+// is not started, the port is 0, the name does not resolve, or no address
+// connects in time.
 std::optional<NetConnection> NetOpen(std::string_view host, int port,
                                      std::chrono::milliseconds limit);
+
+// Waits until the connection can be read (forWrite false) or written, or
+// deadline passes. True when it is ready. For the layers above, such as TLS,
+// that drive the socket themselves.
+bool NetWaitReady(NetConnection& connection, bool forWrite,
+                  std::chrono::steady_clock::time_point deadline);
 
 // Sends all length bytes of data within limit. Returns 1 when every byte was
 // sent, 0 on an error or when the limit passed with bytes unsent.

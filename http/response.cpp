@@ -38,7 +38,18 @@ int HexValue(char c) {
     return -1;
 }
 
+std::string Trimmed(std::string_view text) {
+    std::size_t start = text.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return {};
+    return std::string(text.substr(start, text.find_last_not_of(" \t") - start + 1));
+}
+
 }  // namespace
+
+bool IsHtmlType(std::string_view content_type) {
+    std::string type = Trimmed(content_type.substr(0, content_type.find(';')));
+    return type.size() == 9 && StartsIgnoringCase(type, "text/html");
+}
 
 int StatusCodeOf(std::string_view status_line) {
     std::size_t space = status_line.find(' ');
@@ -95,6 +106,10 @@ void HeadReader::TakeLine() {
         done_ = true;
     } else if (StartsIgnoringCase(line, "transfer-encoding:")) {
         if (ContainsIgnoringCase(line.substr(18), "chunked")) head_.chunked = true;
+    } else if (StartsIgnoringCase(line, "location:")) {
+        if (head_.location.empty()) head_.location = Trimmed(line.substr(9));
+    } else if (StartsIgnoringCase(line, "content-type:")) {
+        if (head_.content_type.empty()) head_.content_type = Trimmed(line.substr(13));
     } else if (StartsIgnoringCase(line, "content-length:")) {
         std::optional<int64_t> length = ContentLengthOf(line.substr(15));
         if (length) {

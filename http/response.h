@@ -23,7 +23,13 @@ struct ResponseHead {
     int64_t content_length = -1;  // -1 when there is no valid "Content-Length"
     bool length_invalid = false;  // a "Content-Length" below 0 or above 2^63-1 was seen
     bool chunked = false;         // a "Transfer-Encoding" names chunked coding
+    std::string location;         // the first "Location" value, blanks trimmed; "" without one
+    std::string content_type;     // the first "Content-Type" value, blanks trimmed
 };
+
+// Whether a Content-Type value names an HTML page (its media type, before any
+// parameters, is text/html in any letter case).
+bool IsHtmlType(std::string_view content_type);
 
 // The status code of status_line: the three digits right after its first
 // space, when a space or the end of the line follows them. -1 otherwise.

@@ -29,16 +29,27 @@ std::size_t HostStart(std::string_view url, std::size_t authority) {
     return at == npos ? authority : at + 1;
 }
 
+// Where the search for the end of the host begins: an IPv6 literal ("[" up to
+// the first "]", before any "/") keeps its colons.
+std::size_t HostScanStart(std::string_view url, std::size_t start) {
+    if (start >= url.size() || url[start] != '[') return start;
+    std::size_t close = url.find(']', start);
+    std::size_t slash = url.find('/', start);
+    return close != npos && (slash == npos || close < slash) ? close + 1 : start;
+}
+
 std::string Host(std::string_view url, std::size_t authority) {
     std::size_t start = HostStart(url, authority);
-    std::size_t colon = url.find(':', start);
-    std::size_t slash = url.find('/', start);
+    std::size_t from = HostScanStart(url, start);
+    std::size_t colon = url.find(':', from);
+    std::size_t slash = url.find('/', from);
     std::size_t end = (colon != npos && (slash == npos || colon < slash)) ? colon : slash;
     return Between(url, start, end);
 }
 
 std::string Port(std::string_view url, std::size_t authority) {
-    std::size_t colon = url.find(':', HostStart(url, authority));
+    std::size_t start = HostStart(url, authority);
+    std::size_t colon = url.find(':', HostScanStart(url, start));
     if (colon == npos) return {};
     return Between(url, colon + 1, url.find('/', colon + 1));
 }
@@ -146,4 +157,18 @@ std::optional<std::string> HttpUrlField(std::string_view url, HttpField field) {
     }
     if (text.empty()) return std::nullopt;
     return text;
+}
+
+std::optional<HttpScheme> HttpSchemeOf(std::string_view url) {
+    url = AsText(url);
+    std::size_t marker = url.find("://");
+    if (marker == npos) return std::nullopt;
+    std::string_view scheme = url.substr(0, marker);
+    if (SameIgnoringCase(scheme, "http")) return HttpScheme::Http;
+    if (SameIgnoringCase(scheme, "https")) return HttpScheme::Https;
+    return std::nullopt;
+}
+
+int DefaultPort(HttpScheme scheme) {
+    return scheme == HttpScheme::Https ? 443 : 80;
 }

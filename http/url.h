@@ -10,9 +10,11 @@
 // One part of url, chosen by selector:
 //   "/PC/" scheme        text before the first "://"
 //   "/WS/" host          after "://" and after the first "@" anywhere in the rest;
-//                        up to the first ":" or "/" after that start, or the end
-//   "/PO/" port          after the first ":" that follows the host start; up to the
-//                        next "/" or the end
+//                        up to the first ":" or "/" after that start, or the end;
+//                        a host that starts with "[" (an IPv6 literal) runs to the
+//                        first "]", brackets included, so its colons are its own
+//   "/PO/" port          after the first ":" that follows the host start (the "]"
+//                        of an IPv6 literal); up to the next "/" or the end
 //   "/US/" user name     after "://", up to the first ":" when it comes before the "@",
 //                        else up to the "@"; "" without an "@" after "://"
 //   "/PS/" password      after the first ":" after "://", up to the first "@" after
@@ -39,3 +41,12 @@ enum class HttpField {
 // The fetch's own splitting, on the same scanning rules as UrlPart. Returns
 // nothing, rather than "", when url has no "://" or the field is missing or empty.
 std::optional<std::string> HttpUrlField(std::string_view url, HttpField field);
+
+enum class HttpScheme { Http, Https };
+
+// The scheme before the first "://" when it is "http" or "https" in any letter
+// case; nothing for any other scheme, or none.
+std::optional<HttpScheme> HttpSchemeOf(std::string_view url);
+
+// The port a scheme means when the URL names none.
+int DefaultPort(HttpScheme scheme);

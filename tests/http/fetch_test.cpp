@@ -23,7 +23,7 @@ namespace {
 std::string Request(std::string_view target, std::string_view host) {
     return "GET /" + std::string(target) +
            " HTTP/1.1\r\nAccept: */*\r\nHost: " + std::string(host) +
-           "\r\nConnection: close\r\n\r\n";
+           "\r\nUser-Agent: Tavimor/" TAVIMOR_VERSION "\r\nConnection: close\r\n\r\n";
 }
 
 TEST(PlanHttpRequest, BuildsTheExactRequestOrNone) {
@@ -31,14 +31,24 @@ TEST(PlanHttpRequest, BuildsTheExactRequestOrNone) {
         const char* url;
         int port;  // -1: no plan, so no traffic
         std::string request;
+        std::string host = "h";
+        bool secure = false;
     } cases[] = {
         {"http://u:p@h:8080/d/f.zip?a=1#t", 8080, Request("d/f.zip?a=1#t", "h:8080")},
         {"http://h:80/f", 80, Request("f", "h")},
-        {"ftp://h", 80, Request("", "h")},
+        {"HTTP://h/f", 80, Request("f", "h")},
+        {"https://h/f", 443, Request("f", "h"), "h", true},
+        {"HttpS://h:443/f", 443, Request("f", "h"), "h", true},
+        {"https://h:80/f", 80, Request("f", "h:80"), "h", true},
+        {"http://h:443/f", 443, Request("f", "h:443")},
+        {"http://[::1]:8080/f", 8080, Request("f", "[::1]:8080"), "::1"},
+        {"https://[2001:db8::7]/f", 443, Request("f", "[2001:db8::7]"), "2001:db8::7", true},
         {"http://h:65616/f", 80, Request("f", "h")},
         {"http://h:-1/f", 65535, Request("f", "h:65535")},
         {"http://h:80/a b\r\nX-Injected: 1", 80, Request("a%20b%0D%0AX-Injected:%201", "h")},
         {"http://h/caf\xC3\xA9\x7F%41\t", 80, Request("caf%C3%A9%7F%41%09", "h")},
+        {"ftp://h/f", -1, ""},
+        {"httpx://h/f", -1, ""},
         {"h/f", -1, ""},
         {"http:///f", -1, ""},
         {"http://a b/f", -1, ""},
@@ -49,8 +59,9 @@ TEST(PlanHttpRequest, BuildsTheExactRequestOrNone) {
         std::optional<HttpRequestPlan> plan = PlanHttpRequest(c.url);
         ASSERT_EQ(plan.has_value(), c.port >= 0) << c.url;
         if (!plan) continue;
-        EXPECT_EQ(plan->host, "h") << c.url;
+        EXPECT_EQ(plan->host, c.host) << c.url;
         EXPECT_EQ(plan->port, c.port) << c.url;
+        EXPECT_EQ(plan->secure, c.secure) << c.url;
         EXPECT_EQ(plan->request, c.request) << c.url;
     }
 }
@@ -119,7 +130,7 @@ TEST_F(Fetch, ReplacesTheFileOnlyWithACompleteBody) {
          {{Answer(Ok + "Transfer-Encoding: gzip", "\x1f\x8bz")}},
          ServerEnd::Close,
          "\x1f\x8bz"},
-        {"found", {{Answer("HTTP/1.1 302 Found\r\nLocation: /x", "<a>")}}, ServerEnd::Close, "<a>"},
+        {"found, nowhere to go", {{Answer("HTTP/1.1 302 Found", "<a>")}}, ServerEnd::Close, "<a>"},
         {"not found", {{Answer("HTTP/1.1 404 Not Found", "page")}}, ServerEnd::Close, old},
         {"200 in the reason", {{Answer("HTTP/1.1 500 not 200", "x")}}, ServerEnd::Close, old},
         {"no answer", {}, ServerEnd::Close, old},

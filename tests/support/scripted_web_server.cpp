@@ -27,8 +27,8 @@ ServerAnswer NotFound() {
 
 }  // namespace
 
-ScriptedWebServer::ScriptedWebServer() {
-    listen_fd_ = ListenOnLoopback(port_, 64, "scripted web server");
+ScriptedWebServer::ScriptedWebServer(bool ipv6) : ipv6_(ipv6) {
+    listen_fd_ = ListenOnLoopback(port_, 64, "scripted web server", ipv6);
     if (listen_fd_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "scripted web server cannot start";
         return;
@@ -44,7 +44,8 @@ ScriptedWebServer::~ScriptedWebServer() {
 }
 
 std::string ScriptedWebServer::Url(std::string_view target) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(target);
+    std::string host = ipv6_ ? "[::1]" : "127.0.0.1";
+    return "http://" + host + ":" + std::to_string(port_) + std::string(target);
 }
 
 void ScriptedWebServer::Answer(const std::string& target, ServerAnswer answer) {

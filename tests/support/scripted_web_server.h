@@ -31,13 +31,15 @@ struct ServerAnswer {
 
 class ScriptedWebServer {
   public:
-    ScriptedWebServer();
+    // On ::1 instead of 127.0.0.1 with ipv6.
+    explicit ScriptedWebServer(bool ipv6 = false);
     ~ScriptedWebServer();
     ScriptedWebServer(const ScriptedWebServer&) = delete;
     ScriptedWebServer& operator=(const ScriptedWebServer&) = delete;
 
     int Port() const { return port_; }
-    // "http://127.0.0.1:<port>" followed by target (which starts with "/").
+    // "http://127.0.0.1:<port>" (or "http://[::1]:<port>") followed by target,
+    // which starts with "/".
     std::string Url(std::string_view target) const;
 
     // The answer to the next request for target; replaces one not used yet.
@@ -65,6 +67,7 @@ class ScriptedWebServer {
     int listen_fd_ = -1;
     int wake_[2] = {-1, -1};
     int port_ = 0;
+    bool ipv6_ = false;
     mutable std::mutex mutex_;
     mutable std::condition_variable served_changed_;
     std::map<std::string, ServerAnswer> answers_;

@@ -17,12 +17,21 @@ constexpr std::chrono::seconds RequestWait{5};
 
 }  // namespace
 
-int ListenOnLoopback(int& port, int backlog, std::string_view who) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
+int ListenOnLoopback(int& port, int backlog, std::string_view who, bool ipv6) {
+    sockaddr_storage address{};
+    socklen_t size = 0;
+    if (ipv6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_addr = in6addr_loopback;
+        size = sizeof *in6;
+    } else {
+        auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
+        in4->sin_family = AF_INET;
+        in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        size = sizeof *in4;
+    }
+    int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
         listen(fd, backlog) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
@@ -30,8 +39,19 @@ int ListenOnLoopback(int& port, int backlog, std::string_view who) {
         if (fd >= 0) close(fd);
         return -1;
     }
-    port = ntohs(address.sin_port);
+    port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                      : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
     return fd;
+}
+
+bool HaveIpv6Loopback() {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (fd >= 0) close(fd);
+    return ok;
 }
 
 std::string ReceiveRequest(int fd) {

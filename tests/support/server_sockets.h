@@ -7,9 +7,12 @@
 #include <string>
 #include <string_view>
 
-// A socket listening on 127.0.0.1 at a port the system chose, which goes to
-// port; -1, and a test failure naming who, when that is impossible.
-int ListenOnLoopback(int& port, int backlog, std::string_view who);
+// A socket listening on 127.0.0.1 (or ::1) at a port the system chose, which
+// goes to port; -1, and a test failure naming who, when that is impossible.
+int ListenOnLoopback(int& port, int backlog, std::string_view who, bool ipv6 = false);
+
+// Whether this machine has the IPv6 loopback address.
+bool HaveIpv6Loopback();
 
 // The bytes the client sent up to its empty line (at most 64 KiB, waiting at
 // most 5 seconds), with Nagle's delay switched off for the answer.

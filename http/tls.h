@@ -1,0 +1,34 @@
+// TLS for https links, over a TCP connection the caller has opened. One file per
+// TLS library implements it (tls_openssl.cpp on Linux), chosen by the build; the
+// fetch sees it only through http/transport.h.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "http/net.h"
+
+struct TlsSession;
+
+// Speaks TLS 1.2 or later as a client over connection: SNI for a host name, the
+// certificate chain verified against the system's trust store (SSL_CERT_FILE and
+// SSL_CERT_DIR are honoured), and the host name, or the IP literal, checked
+// against the certificate. nullptr when any of that fails, or when deadline
+// passes before the handshake is done. The checks cannot be skipped. The
+// connection stays the caller's, to close after TlsEnd.
+TlsSession* TlsStart(NetConnection& connection, std::string_view host,
+                     std::chrono::steady_clock::time_point deadline);
+
+// As NetSendAll, over the session.
+int TlsSendAll(TlsSession& session, const char* data, std::size_t length,
+               std::chrono::milliseconds limit);
+
+// As NetReceive, over the session: 0 at the peer's close_notify or at the end of
+// the transport, -1 on a time-out or any other error.
+int64_t TlsReceive(TlsSession& session, char* buffer, std::size_t max_length,
+                   std::chrono::milliseconds limit);
+
+// Frees the session; nullptr is harmless.
+void TlsEnd(TlsSession* session);

@@ -1,0 +1,34 @@
+#include "http/transport.h"
+
+std::optional<Transport> TransportOpen(std::string_view host, int port, bool secure,
+                                       std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    std::optional<NetConnection> connection = NetOpen(host, port, limit);
+    if (!connection) return std::nullopt;
+    Transport transport{*connection, nullptr};
+    if (!secure) return transport;
+    transport.tls = TlsStart(transport.connection, host, deadline);
+    if (!transport.tls) {
+        NetClose(transport.connection);
+        return std::nullopt;
+    }
+    return transport;
+}
+
+int TransportSendAll(Transport& transport, const char* data, std::size_t length,
+                     std::chrono::milliseconds limit) {
+    if (transport.tls) return TlsSendAll(*transport.tls, data, length, limit);
+    return NetSendAll(transport.connection, data, length, limit);
+}
+
+int64_t TransportReceive(Transport& transport, char* buffer, std::size_t max_length,
+                         std::chrono::milliseconds limit) {
+    if (transport.tls) return TlsReceive(*transport.tls, buffer, max_length, limit);
+    return NetReceive(transport.connection, buffer, max_length, limit);
+}
+
+void TransportClose(Transport& transport) {
+    TlsEnd(transport.tls);
+    transport.tls = nullptr;
+    NetClose(transport.connection);
+}

@@ -1,0 +1,32 @@
+// The one seam between the fetch and the wire: plain TCP, or TLS over it. The
+// fetch above it never asks which.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "http/net.h"
+#include "http/tls.h"
+
+struct Transport {
+    NetConnection connection;
+    TlsSession* tls = nullptr;  // set for https
+};
+
+// Connects to host on port and, when secure, speaks TLS over the connection.
+// Connecting (every address of the name in turn) and the handshake together
+// take at most limit. Nothing on any failure, with nothing left open.
+std::optional<Transport> TransportOpen(std::string_view host, int port, bool secure,
+                                       std::chrono::milliseconds limit);
+
+// As NetSendAll and NetReceive.
+int TransportSendAll(Transport& transport, const char* data, std::size_t length,
+                     std::chrono::milliseconds limit);
+int64_t TransportReceive(Transport& transport, char* buffer, std::size_t max_length,
+                         std::chrono::milliseconds limit);
+
+// Ends TLS and closes the connection. Harmless on a closed transport.
+void TransportClose(Transport& transport);

@@ -1,0 +1,128 @@
+// Fetches that are sent on by redirects, and fetches over IPv6.
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "http/fetch.h"
+#include "http/net.h"
+#include "tests/support/scripted_web_server.h"
+#include "tests/support/server_sockets.h"
+#include "tests/support/temp_dir.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+ServerAnswer Reply(const std::string& head, const std::string& body = "") {
+    return {{{head + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body}},
+            AnswerEnd::Close};
+}
+
+ServerAnswer Redirect(int code, const std::string& location) {
+    return Reply("HTTP/1.1 " + std::to_string(code) + " Moved\r\nLocation: " + location,
+                 "<html>moved</html>");
+}
+
+const std::string Body = "the file itself";
+const std::string Old = "old contents";
+
+class Redirects : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        NetStartup();
+        SetFetchLimitsForTests({2s, 2s, 2s});
+    }
+    void TearDown() override { SetFetchLimitsForTests(FetchLimits{}); }
+
+    TempDir dir_;
+    std::string target_ = dir_.File("out.bin");
+};
+
+// Each case: the link's target, the hops the server answers in order (target,
+// answer), and what the file holds afterwards.
+TEST_F(Redirects, AreFollowedToTheFileOrFailLeavingTheOldOne) {
+    ScriptedWebServer server;
+    const std::string origin = "127.0.0.1:" + std::to_string(server.Port());
+    const std::string html = "HTTP/1.1 200 OK\r\nContent-Type: Text/HTML; charset=utf-8";
+    const std::string ok = "HTTP/1.1 200 OK\r\nContent-Type: application/zip";
+    struct Hop {
+        std::string target;
+        ServerAnswer answer;
+    };
+    struct Case {
+        const char* name;
+        std::string link;
+        std::vector<Hop> hops;
+        std::string saved;
+    };
+    std::vector<Hop> ten, eleven;
+    for (int i = 0; i <= 10; ++i) {
+        std::string next = i < 10 ? "/r" + std::to_string(i + 1) : "/last";
+        (i < 10 ? ten : eleven).push_back({"/r" + std::to_string(i), Redirect(307, next)});
+    }
+    eleven.insert(eleven.begin(), ten.begin(), ten.end());
+    ten.push_back({"/r10", Reply(ok, Body)});
+    const std::vector<Case> cases = {
+        {"relative path",
+         "/a/f.bin",
+         {{"/a/f.bin", Redirect(301, "b/c")}, {"/a/b/c", Reply(ok, Body)}},
+         Body},
+        {"dot segments",
+         "/a/b/f.bin",
+         {{"/a/b/f.bin", Redirect(302, "./../up/./v?x=1#part")}, {"/a/up/v?x=1", Reply(ok, Body)}},
+         Body},
+        {"absolute path",
+         "/f.bin",
+         {{"/f.bin", Redirect(303, "/x/y")}, {"/x/y", Reply(ok, Body)}},
+         Body},
+        {"absolute URL",
+         "/f.bin",
+         {{"/f.bin", Redirect(308, "HTTP://" + origin + "/z")}, {"/z", Reply(ok, Body)}},
+         Body},
+        {"network path",
+         "/f.bin",
+         {{"/f.bin", Redirect(307, "//" + origin + "/n")}, {"/n", Reply(ok, Body)}},
+         Body},
+        {"ten redirects", "/r0", ten, Body},
+        {"eleven redirects", "/r0", eleven, Old},
+        {"another scheme", "/f.bin", {{"/f.bin", Redirect(301, "ftp://" + origin + "/f")}}, Old},
+        {"dead link sent home",
+         "/f.bin",
+         {{"/f.bin", Redirect(302, "/")}, {"/", Reply(html, "<html>welcome</html>")}},
+         Old},
+        {"a page asked for",
+         "/page.html",
+         {{"/page.html", Redirect(302, "/p2")}, {"/p2", Reply(html, "<html>page</html>")}},
+         "<html>page</html>"},
+        {"html without a redirect", "/f.bin", {{"/f.bin", Reply(html, "<p>x</p>")}}, "<p>x</p>"},
+        {"redirect to a 404",
+         "/f.bin",
+         {{"/f.bin", Redirect(301, "/gone")}, {"/gone", Reply("HTTP/1.1 404 Not Found", "")}},
+         Old},
+        {"302 without a location",
+         "/f.bin",
+         {{"/f.bin", Reply("HTTP/1.1 302 Found", "<a>")}},
+         "<a>"},
+    };
+    for (const Case& c : cases) {
+        dir_.Write("out.bin", Old);
+        for (const Hop& hop : c.hops)
+            server.Answer(hop.target, hop.answer);
+        FetchHttpFile(server.Url(c.link), target_);
+        EXPECT_EQ(ReadWholeFile(target_), c.saved) << c.name;
+        EXPECT_TRUE(server.UnusedTargets().empty()) << c.name;
+        EXPECT_TRUE(server.UnexpectedTargets().empty()) << c.name;
+    }
+}
+
+TEST_F(Redirects, AnIpv6LiteralIsReached) {
+    if (!HaveIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback address (::1)";
+    ScriptedWebServer server(true);
+    server.Answer("/f.bin", Reply("HTTP/1.1 200 OK", Body));
+    EXPECT_EQ(FetchHttpFile(server.Url("/f.bin"), target_), 1);
+    EXPECT_EQ(ReadWholeFile(target_), Body);
+}
+
+}  // namespace
