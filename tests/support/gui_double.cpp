@@ -162,7 +162,7 @@ bool IsGesture(int type) {
 // ---- Test API ----
 
 void ResetGuiDouble() {
-    S() = State{};
+    S() = State();
     ResetEventCore();
 }
 
