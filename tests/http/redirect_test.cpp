@@ -1,4 +1,4 @@
-// Fetches that are sent on by redirects, and fetches over IPv6.
+// Fetches over https, through redirects, and over IPv6.
 #include <chrono>
 #include <string>
 #include <vector>
@@ -10,6 +10,7 @@
 #include "tests/support/scripted_web_server.h"
 #include "tests/support/server_sockets.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tls_server.h"
 
 using namespace std::chrono_literals;
 
@@ -114,6 +115,35 @@ TEST_F(Redirects, AreFollowedToTheFileOrFailLeavingTheOldOne) {
         EXPECT_EQ(ReadWholeFile(target_), c.saved) << c.name;
         EXPECT_TRUE(server.UnusedTargets().empty()) << c.name;
         EXPECT_TRUE(server.UnexpectedTargets().empty()) << c.name;
+    }
+}
+
+// Every https server here answers with the file; only its certificate differs.
+TEST_F(Redirects, HttpsSavesTheFileOnlyFromAServerThatProvesItsName) {
+    ASSERT_TRUE(TrustTestCa());
+    const std::string answer =
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(Body.size()) + "\r\n\r\n" + Body;
+    const struct {
+        TlsCert cert;
+        bool via_redirect;
+        std::string saved;
+    } cases[] = {
+        {TlsCert::Good, false, Body},       {TlsCert::Good, true, Body},
+        {TlsCert::WrongName, false, Old},   {TlsCert::Expired, false, Old},
+        {TlsCert::UntrustedCa, false, Old}, {TlsCert::Expired, true, Old},
+    };
+    ScriptedWebServer plain;
+    for (const auto& c : cases) {
+        TlsServer server(answer, c.cert);
+        ASSERT_TRUE(server.Ready());
+        dir_.Write("out.bin", Old);
+        std::string link = server.Url("f.bin");
+        if (c.via_redirect) {
+            plain.Answer("/f.bin", Redirect(301, link));
+            link = plain.Url("/f.bin");
+        }
+        EXPECT_EQ(FetchHttpFile(link, target_), c.saved == Body ? 1 : 0) << link;
+        EXPECT_EQ(ReadWholeFile(target_), c.saved) << link;
     }
 }
 
