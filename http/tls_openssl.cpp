@@ -115,6 +115,11 @@ bool Configure(TlsSession& session, std::string_view host) {
     // Many servers end a body by closing TCP without close_notify.
     SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE);
+    // Without read-ahead each record costs two receives, its header and then
+    // its body. With it, and room for a full receive beside a record left
+    // half read, one receive of the socket serves one of ours.
+    SSL_CTX_set_read_ahead(context, 1);
+    SSL_CTX_set_default_read_buffer_len(context, 2 * MaxReceive);
     session.ssl = SSL_new(context);
     if (!session.ssl || !SetPeer(session.ssl, std::string(host))) return false;
     const BIO_METHOD* method = SocketMethod();
