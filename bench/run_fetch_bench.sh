@@ -6,7 +6,8 @@
 # time of RUNS downloads of each tool (curl's first or ours first, alternately),
 # the ratio curl/ours (1.0 is on par, above 1 is faster than curl), the highest
 # peak memory of any run as /usr/bin/time saw it, and our process's own
-# getrusage figure. Then says which targets were met.
+# getrusage figure, and the fastest and slowest run of each tool, for the
+# noise. Then says which targets were met.
 #   bench/run_fetch_bench.sh [build-dir]      (default: build; RUNS=5)
 # Installs nginx, curl and time when they are missing. A test CA and a server
 # certificate for 127.0.0.1 are made here with openssl; curl trusts it through
@@ -99,11 +100,12 @@ run_one() {
     echo "$(((end - start) / 1000000)) $(tail -n 1 "$work/mem") $own" >>"$work/$1.runs"
 }
 
-# median FILE COLUMN and highest FILE COLUMN of the runs.
+# median FILE COLUMN, highest FILE COLUMN and spread FILE (fastest-slowest) of the runs.
 median() { cut -d ' ' -f "$2" "$1" | sort -n | sed -n "$(((runs + 1) / 2))p"; }
 highest() { cut -d ' ' -f "$2" "$1" | sort -n | tail -n 1; }
+spread() { cut -d ' ' -f 1 "$1" | sort -n | awk 'NR == 1 { low = $1 } END { print low "-" $1 }'; }
 
-row_format='%-8s %-7s %-6s %8s %8s %6s %14s %14s %13s\n'
+row_format='%-8s %-7s %-6s %8s %8s %6s %14s %14s %13s %12s %12s\n'
 
 # compare MODE SIZE SCHEME URL [REFERENCE]: both tools in turn, their last
 # files checked against REFERENCE (or against each other), one table row.
@@ -130,7 +132,8 @@ compare() {
     # shellcheck disable=SC2059
     printf "$row_format" "$1" "$2" "$3" "$ours_ms" "$curl_ms" "$ratio" \
         "$(highest "$work/fetch.runs" 2)" "$(highest "$work/curl.runs" 2)" \
-        "$(highest "$work/fetch.runs" 3)" | tee -a "$work/table"
+        "$(highest "$work/fetch.runs" 3)" "$(spread "$work/fetch.runs")" \
+        "$(spread "$work/curl.runs")" | tee -a "$work/table"
     rm -f "$work/ours" "$work/curl"
 }
 
@@ -186,7 +189,8 @@ wait_for "https://127.0.0.1:$tls_port/1MB.bin"
 
 echo "$runs downloads by each tool per row; times are medians, peaks the highest of any run"
 # shellcheck disable=SC2059
-printf "$row_format" mode size scheme ours_ms curl_ms ratio ours_peak_KiB curl_peak_KiB ours_self_KiB
+printf "$row_format" mode size scheme ours_ms curl_ms ratio ours_peak_KiB curl_peak_KiB ours_self_KiB \
+    ours_range curl_range
 for size in 1MB 100MB 1GB; do
     for url in "http://127.0.0.1:$port" "https://127.0.0.1:$tls_port"; do
         check_framing "$url/$size.bin" counted
