@@ -1,5 +1,6 @@
 #include "app/link_check.h"
 
+#include <algorithm>
 #include <array>
 
 #include "app/state.h"
@@ -40,6 +41,27 @@ void InspectFile(int k, const std::string& target_path) {
 
 }  // namespace
 
+std::string ProgressText(int64_t received, int64_t expected) {
+    if (expected > 0) {
+        int64_t part = std::clamp<int64_t>(received, 0, expected);
+        // Huge lengths are divided first, so that nothing overflows.
+        int64_t percent =
+            expected > INT64_MAX / 100 ? part / (expected / 100) : part * 100 / expected;
+        return IntegerText(std::min<int64_t>(percent, 100)) + "%";
+    }
+    if (expected == 0) return "100%";
+    static constexpr std::array<const char*, 3> units = {"KB", "MB", "GB"};
+    if (received < 1000) return IntegerText(std::max<int64_t>(received, 0)) + " B";
+    // Tenths of the unit, rounded down, so "99.9 MB" never shows for 100 MB.
+    int64_t tenths = received / 100;
+    std::size_t unit = 0;
+    while (tenths >= 10000 && unit + 1 < units.size()) {
+        tenths /= 1000;
+        ++unit;
+    }
+    return IntegerText(tenths / 10) + "." + IntegerText(tenths % 10) + " " + units[unit];
+}
+
 std::string TargetPathOf(std::string_view link) {
     return DownloadDirWithSeparator() + FileNameOf(UrlPart(link, "/PT/"));
 }
@@ -57,7 +79,18 @@ void LinkCheck(int k) {
 
     const std::string link = ItemText(LinkList, k, ColumnUrl);
     const std::string target_path = TargetPathOf(link);
-    int fetched = KeepPaintingWhile([&] { return FetchHttpFile(link, target_path); });
+    // Progress shows in the Status cell while the body arrives; the status it
+    // stood for comes back before anything can read or save the row.
+    const std::string status = ItemText(LinkList, k, ColumnStatus);
+    FetchProgress progress;
+    int fetched = KeepPaintingWhile(
+        [&] { return FetchHttpFile(link, target_path, &progress); },
+        [&] {
+            int64_t received = progress.received;
+            if (received > 0)
+                SetItemText(LinkList, k, ProgressText(received, progress.expected), ColumnStatus);
+        });
+    SetItemText(LinkList, k, status, ColumnStatus);
     if (fetched != 0 && QueryFileSize(target_path) > 0 && FileOpenRead(k, target_path) != 0) {
         InspectFile(k, target_path);
         FileClose(k);

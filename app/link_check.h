@@ -3,6 +3,7 @@
 // file: a small error page is deleted, a real file marks the row "DONE!".
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,11 @@ constexpr int64_t SizeThreshold = 5000;
 // a timer: it sets SaveRequested and, when done, SlotDoneFlags[k] for the main
 // loop. Shows no message.
 void LinkCheck(int k);
+
+// What a row's Status cell shows while its file arrives: "37%" when the length
+// is known (expected >= 0), else the bytes so far ("812 B", "12.4 KB", "12.4 MB",
+// "1.2 GB", in steps of 1000).
+std::string ProgressText(int64_t received, int64_t expected);
 
 // The file a link is saved as: the download directory followed by the file
 // name of the link's path (without the query).

@@ -10,7 +10,11 @@ int main(int argc, char** argv) {
         std::fputs("tavimor: no desktop display to show the window on\n", stderr);
         return 1;
     }
-    StartUp(ProgramDirFor(ExecutablePath(), CurrentDirectory()));
+    if (StartUp(SettingsPlaceFor(ExecutablePath(), CurrentDirectory(), TAVIMOR_INSTALL_BINDIR)) ==
+        0) {
+        ReleaseGui();  // another instance has the settings file and is in front now
+        return 0;
+    }
     RunMainLoop();
     EndProgram();
     return 0;

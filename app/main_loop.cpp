@@ -245,9 +245,11 @@ std::string AboutText() {
            "deserves more of that.\n\n"
            "It was made to show that good design, a clear concept, usefulness and simplicity fit "
            "in one small program.\n\n"
-           "It was made because its author wanted exactly this tool and could not find it.\n\n"
-           "It is portable: everything it keeps lives in Tavimor.ini beside the program. This "
-           "build runs on Linux desktops (Qt 6).\n\n"
+           "It was made because its author wanted exactly this tool and could not find it.\n\n" +
+           std::string(InstalledMode == 1 ? "It is installed for you: everything it keeps lives in "
+                                          : "It is portable: everything it keeps lives in ") +
+           ProgramDir + SettingsFileName +
+           ". This build runs on Linux desktops (Qt 6).\n\n"
            "Home page: the Tavimor project README. Motto: patience, checked hourly.";
 }
 

@@ -12,6 +12,7 @@
 #include "runtime/files.h"
 #include "runtime/settings_file.h"
 #include "runtime/text.h"
+#include "runtime/user_dirs.h"
 
 std::string ProgramDirFor(std::string_view executablePath, std::string_view currentDirectory) {
     std::string dir = DirectoryOf(executablePath);
@@ -20,6 +21,18 @@ std::string ProgramDirFor(std::string_view executablePath, std::string_view curr
         if (FindText(lower, temp, 1) > 0) return std::string(currentDirectory);
     }
     return dir;
+}
+
+SettingsPlace SettingsPlaceFor(std::string_view executablePath, std::string_view currentDirectory,
+                               std::string_view installBinDir) {
+    std::string directory = DirectoryOf(executablePath);
+    bool from_prefix = !installBinDir.empty() && (directory == std::string(installBinDir) + "/" ||
+                                                  directory == installBinDir);
+    if (from_prefix || !DirectoryWritable(directory)) {
+        std::string user = UserSettingsDirectory();
+        if (!user.empty()) return {user, true};
+    }
+    return {ProgramDirFor(executablePath, currentDirectory), false};
 }
 
 namespace {
@@ -70,7 +83,7 @@ void RestoreRows(std::string_view packed) {
 void ReadSettings() {
     if (OpenSettingsFile(ProgramDir + SettingsFileName) != 0) {
         SelectGroup("Global");
-        DownloadDir = ReadText("Default Download Directory", ProgramDir);
+        DownloadDir = ReadText("Default Download Directory", DefaultDownloadDir());
         WindowPosX = ReadInteger("Window X Position", WindowPosX);
         WindowPosY = ReadInteger("Window Y Position", WindowPosY);
         WindowMinimizedText = ReadText("Window Minimized", WindowMinimizedText);
@@ -79,10 +92,11 @@ void ReadSettings() {
         CloseSettingsFile();
         return;
     }
-    DownloadDir = TrimSpaces(ChooseFolder("Please choose a save path for files", ProgramDir));
+    DownloadDir =
+        TrimSpaces(ChooseFolder("Please choose a save path for files", DefaultDownloadDir()));
     // A line break in the folder's name could not be stored in the settings file.
     if (DownloadDir.empty() || DownloadDir.find_first_of("\r\n") != std::string::npos)
-        DownloadDir = ProgramDir;
+        DownloadDir = DefaultDownloadDir();
     SaveSettings();
 }
 
@@ -98,9 +112,12 @@ void DropFinishedRows() {
 
 }  // namespace
 
-void StartUp(std::string_view programDir) {
+int StartUp(const SettingsPlace& place) {
     ResetState();
-    ProgramDir = programDir;
+    ProgramDir = place.directory;
+    InstalledMode = place.installed ? 1 : 0;
+    // Two programs on one file would overwrite each other's saves.
+    if (ClaimInstance(ProgramDir + SettingsFileName) == 0) return 0;
 
     FontHandle font = MakeFont("Tahoma", 8);
     CreateWindowFrame(MainWindow, 0, 0, 549, 140, "Tavimor (TVX) " + VersionText + " by Brennick",
@@ -117,6 +134,7 @@ void StartUp(std::string_view programDir) {
     ShowWindowFrame(MainWindow);
     DropFinishedRows();
     if (CountItems(LinkList) > 0) DisableControl(DeleteAllButton, 0);
+    return 1;
 }
 
 void EndProgram() {

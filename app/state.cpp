@@ -1,6 +1,7 @@
 #include "app/state.h"
 
 #include "runtime/text.h"
+#include "runtime/user_dirs.h"
 
 const std::array<std::string, IntervalTableLast + 1> IntervalTable = {
     "1 hour|3600000",    "2 hours|7200000",    "4 hours|14400000",   "8 hours|28800000",
@@ -21,6 +22,7 @@ int EditMode = 0;
 int LastSelectedRow = 0;
 
 std::string ProgramDir;
+int InstalledMode = 0;
 std::string SettingsFileName;
 std::string DownloadDir;
 int64_t WindowPosX = 0;
@@ -42,6 +44,7 @@ void ResetState() {
     EditMode = 0;
     LastSelectedRow = 0;
     ProgramDir.clear();
+    InstalledMode = 0;
     SettingsFileName = "Tavimor.ini";
     DownloadDir.clear();
     WindowPosX = 0;
@@ -81,7 +84,13 @@ int64_t IntervalPeriod(std::string_view label) {
 
 std::string DownloadDirWithSeparator() {
     // An emptied value would otherwise turn into the root directory.
-    if (DownloadDir.empty()) return ProgramDir;
+    if (DownloadDir.empty()) return DefaultDownloadDir();
     if (DownloadDir.back() == '/') return DownloadDir;
     return DownloadDir + "/";
+}
+
+std::string DefaultDownloadDir() {
+    // An installed program's settings directory is no place for downloads.
+    std::string downloads = InstalledMode == 1 ? UserDownloadDirectory() : std::string();
+    return downloads.empty() ? ProgramDir : downloads;
 }

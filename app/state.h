@@ -64,6 +64,7 @@ extern int LastSelectedRow;  // selected row at the end of the last list event w
 
 // ---- Program-wide settings ----
 extern std::string ProgramDir;           // where the settings file lives, ends with "/"
+extern int InstalledMode;                // 1: settings in the user's configuration directory
 extern std::string SettingsFileName;     // "Tavimor.ini"
 extern std::string DownloadDir;          // where the link checks save files
 extern int64_t WindowPosX;               // left edge of MainWindow on the screen
@@ -90,6 +91,10 @@ std::string DateStamp();
 // The period in milliseconds of an interval label; 0 when no entry has that
 // label.
 int64_t IntervalPeriod(std::string_view label);
+
+// Where downloads go when nothing else is chosen: the user's download folder
+// for an installed program, the program's directory for a portable one.
+std::string DefaultDownloadDir();
 
 // The download directory as used to build a path: always ending with "/".
 std::string DownloadDirWithSeparator();

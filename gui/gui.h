@@ -153,8 +153,11 @@ void PaintPending();
 // Runs work to its end while the window keeps painting; no command and no slot
 // tick runs meanwhile (ticks that fall due run afterwards, at most one per
 // slot, and user input stays queued for later). Returns work's result. For the
-// blocking transfer of a link check; work must not touch the GUI.
-int KeepPaintingWhile(const std::function<int()>& work);
+// blocking transfer of a link check; work must not touch the GUI. refresh, when
+// given, runs on the GUI thread at most 4 times a second while work runs (to
+// show its progress), and never after work has ended.
+int KeepPaintingWhile(const std::function<int()>& work,
+                      const std::function<void()>& refresh = nullptr);
 
 // ---- Slot timers ----
 
@@ -187,6 +190,21 @@ int RandomInt(int max);
 // Hands the file to the desktop's default application for its type, without
 // waiting; never runs the file itself as a program. Nothing is reported.
 void OpenWithDefaultApplication(std::string_view path);
+
+// ---- Desktop integration ----
+
+// Tells the user that a watched file has arrived: a desktop notification that
+// names fileName and link, with an "Open" action that hands path to
+// OpenWithDefaultApplication, and a request for attention in the taskbar.
+// Returns at once; where the desktop has no notification service nothing
+// happens and nothing fails.
+void NotifyArrival(std::string_view fileName, std::string_view link, std::string_view path);
+
+// Claims the one running instance for key (the settings file's path). 1: no
+// other process holds it, and later claims on it bring this program's window
+// to the front. 0: another process holds it and has been asked to come to the
+// front. A claim ends with its process, however that ends.
+int ClaimInstance(std::string_view key);
 
 // ---- Process ----
 

@@ -192,12 +192,13 @@ bool NamesHtmlFile(std::string_view url) {
 }
 
 bool ReceiveBody(Transport& transport, BodyReader body, std::string_view input, char* buffer,
-                 TempFile& file) {
+                 TempFile& file, FetchProgress* progress) {
     for (;;) {
         std::string_view data;
         ReadStep step = body.Next(input, data);
         if (step == ReadStep::Data) {
             if (!file.Write(data)) return false;
+            if (progress) progress->received += static_cast<int64_t>(data.size());
             continue;
         }
         if (step != ReadStep::NeedMore) return step == ReadStep::Done;
@@ -217,7 +218,8 @@ struct Hop {
 // Requests url once. A redirect is not followed here; any other answer that
 // may be saved goes to file, unless an HTML page ends a redirected chain.
 Hop RequestOnce(std::string_view url, bool redirected, std::string_view link, char* buffer,
-                const std::string& directory, const std::string& target) {
+                const std::string& directory, const std::string& target,
+                FetchProgress* progress) {
     std::optional<HttpRequestPlan> plan = PlanHttpRequest(url);
     if (!plan) return {};
     Connection connection(
@@ -239,7 +241,8 @@ Hop RequestOnce(std::string_view url, bool redirected, std::string_view link, ch
     if (redirected && IsHtmlType(head.content_type) && !NamesHtmlFile(link)) return {};
     TempFile file(directory);
     if (!file.IsOpen()) return {};
-    if (!ReceiveBody(connection.Get(), BodyReader(head), rest, buffer, file)) return {};
+    if (progress) progress->expected = head.content_length;
+    if (!ReceiveBody(connection.Get(), BodyReader(head), rest, buffer, file, progress)) return {};
     return {file.Commit(target) ? Hop::Saved : Hop::Failed, {}};
 }
 
@@ -275,7 +278,7 @@ std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url) {
     return plan;
 }
 
-int FetchHttpFile(std::string_view url, std::string_view path) {
+int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* progress) {
     std::string target(path.substr(0, path.find('\0')));
     std::optional<std::string> directory = TargetDirectory(target);
     if (!directory || !PlanHttpRequest(url)) return 0;
@@ -283,7 +286,8 @@ int FetchHttpFile(std::string_view url, std::string_view path) {
     auto buffer = std::make_unique<char[]>(ReadBufferSize);
     std::string current(url.substr(0, url.find('\0')));
     for (int redirects = 0; redirects <= MaxRedirects; ++redirects) {
-        Hop hop = RequestOnce(current, redirects > 0, url, buffer.get(), *directory, target);
+        Hop hop =
+            RequestOnce(current, redirects > 0, url, buffer.get(), *directory, target, progress);
         if (hop.outcome != Hop::Redirected) return hop.outcome == Hop::Saved ? 1 : 0;
         // A fragment is the client's own; only the typed link keeps sending it.
         current = hop.next_url.substr(0, hop.next_url.find('#'));

@@ -3,7 +3,9 @@
 // decoded, and every connection is closed after its one request.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -46,6 +48,12 @@ struct HttpRequestPlan {
 // a byte below 0x21, 0x7F or 0x80 and above.
 std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url);
 
+// What a fetch has received of its final body so far, for another thread to show.
+struct FetchProgress {
+    std::atomic<int64_t> received{0};   // body bytes received
+    std::atomic<int64_t> expected{-1};  // the announced length; -1 when unknown
+};
+
 // Fetches url and writes the final response body to the file path, replacing
 // any file there. Redirects (301, 302, 303, 307, 308 with a Location) are
 // followed, each with a new connection and GET, at most MaxRedirects of them.
@@ -65,5 +73,6 @@ std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url);
 // a malformed chunk, or a connection that stays silent for the receive limit
 // before the body ends.
 // Blocks the calling thread; each wait is bounded by FetchLimits, name
-// resolution only by the platform. Needs NetStartup.
-int FetchHttpFile(std::string_view url, std::string_view path);
+// resolution only by the platform. Needs NetStartup. progress, when given, is
+// kept up to date while the body arrives.
+int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* progress = nullptr);

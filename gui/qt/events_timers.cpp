@@ -29,6 +29,8 @@ namespace {
 // Qt's timers take int milliseconds and run on the steady clock: the alarm is
 // reached in steps of at most a day, each measured again on the boot clock.
 constexpr int64_t LongestStepMs = 24 * 3600 * 1000;
+// Progress during a transfer is shown at most four times a second.
+constexpr int RefreshIntervalMs = 250;
 
 class TimerHost : public QObject {
   protected:
@@ -157,7 +159,7 @@ void PaintPending() {
     }
 }
 
-int KeepPaintingWhile(const std::function<int()>& work) {
+int KeepPaintingWhile(const std::function<int()>& work, const std::function<void()>& refresh) {
     if (!work) return 0;
     auto* dispatcher = QAbstractEventDispatcher::instance();
     if (!dispatcher) return work();
@@ -174,10 +176,18 @@ int KeepPaintingWhile(const std::function<int()>& work) {
     } catch (const std::system_error&) {
         return work();  // no thread to spare: the window just does not paint meanwhile
     }
+    QTimer progress;
+    if (refresh) {
+        QObject::connect(&progress, &QTimer::timeout, [&] {
+            if (!done.load()) refresh();
+        });
+        progress.start(RefreshIntervalMs);
+    }
     while (!done.load()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
                                         QEventLoop::WaitForMoreEvents);
     }
+    progress.stop();
     worker.join();
     return result;
 }

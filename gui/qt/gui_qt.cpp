@@ -49,6 +49,7 @@ int StartGui(int argc, char** argv) {
 }
 
 void ReleaseGui() {
+    ReleaseInstance();
     ReleaseControls();
     ReleaseEvents();  // after the controls, which may raise events as they go
     delete App;

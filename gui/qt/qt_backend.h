@@ -68,3 +68,4 @@ void ReleaseBootAlarm();
 // Release of each file's share of the state, for ReleaseGui.
 void ReleaseControls();
 void ReleaseEvents();
+void ReleaseInstance();

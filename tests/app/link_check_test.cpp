@@ -1,5 +1,7 @@
 #include "app/link_check.h"
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <random>
 
@@ -80,6 +82,45 @@ TEST_F(LinkCheckTest, JudgesTheFileBySizeAndErrorPageWords) {
         EXPECT_EQ(ItemText(LinkList, 0, ColumnStatus), c.done ? "DONE!" : "Trying");
         std::filesystem::remove(dir.File("file.bin"));
     }
+}
+
+TEST(ProgressText, PercentWhenTheLengthIsKnownElseTheBytesSoFar) {
+    const struct {
+        int64_t received, expected;
+        const char* text;
+    } cases[] = {
+        {370, 1000, "37%"},
+        {999, 1000, "99%"},
+        {1000, 1000, "100%"},
+        {0, 0, "100%"},
+        {int64_t{1} << 62, int64_t{1} << 62, "100%"},
+        {812, -1, "812 B"},
+        {12'400, -1, "12.4 KB"},
+        {999'999, -1, "999.9 KB"},
+        {12'499'999, -1, "12.4 MB"},
+        {1'234'000'000, -1, "1.2 GB"},
+        {5'000'000'000'000, -1, "5000.0 GB"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgressText(c.received, c.expected), c.text) << c.received << "/" << c.expected;
+}
+
+// A body that arrives in three parts with pauses shows its progress, and the
+// row holds its status again once the check ends, so no save can see progress.
+TEST_F(LinkCheckTest, ShowsProgressWhileTheBodyArrivesAndTheStatusAfter) {
+    using namespace std::chrono_literals;
+    const std::string body = Body(9000);
+    LoopbackServer server(Pieces(Ok(body), {3000, 3000}, 300ms));
+    StartWithRows({Row(server.Url("file.bin"), "Trying")});
+    LinkCheck(0);
+    std::vector<std::string> shown = CellWrites(LinkList, 0, ColumnStatus);
+    std::erase_if(shown, [](const std::string& text) { return !text.ends_with("%"); });
+    EXPECT_FALSE(shown.empty());
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end(), [](const auto& a, const auto& b) {
+        return std::stoi(a) < std::stoi(b);
+    }));
+    EXPECT_EQ(ItemText(LinkList, 0, ColumnStatus), "DONE!");
+    EXPECT_EQ(CellWrites(LinkList, 0, ColumnStatus).back(), "DONE!");
 }
 
 TEST_F(LinkCheckTest, StampsAndCountsEveryAttemptAndAsksForASave) {

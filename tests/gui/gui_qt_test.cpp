@@ -1,5 +1,6 @@
 // The Qt backend on the offscreen platform: cells and rows, the events of real
 // mouse and keyboard input, the queue, slot timers inside the waits, dialogs.
+#include <unistd.h>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -461,6 +462,31 @@ TEST_F(QtGui, KeepPaintingWhileRepaintsButDefersTicksToOnePerSlotAfterwards) {
     EXPECT_EQ(WaitEvent(0), 0);
     EXPECT_EQ(Ticks, (std::vector<int>{1, 2}));
     EXPECT_FALSE(ticked_while_working);
+}
+
+TEST_F(QtGui, ProgressRefreshesAtMostFourTimesASecondWhileTheWorkRuns) {
+    int refreshes = 0;
+    int result = KeepPaintingWhile(
+        [] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+            return 7;
+        },
+        [&] { ++refreshes; });
+    EXPECT_EQ(result, 7);
+    EXPECT_GE(refreshes, 2);
+    EXPECT_LE(refreshes, 5);
+}
+
+// A second claim on the same key is refused and brings the window back.
+TEST_F(QtGui, OneInstancePerKeyAndTheSecondStartRaisesTheFirst) {
+    const std::string key = "/tmp/tavimor-test-" + std::to_string(getpid()) + "/Tavimor.ini";
+    EXPECT_EQ(ClaimInstance(key), 1);
+    Window()->showMinimized();
+    EXPECT_EQ(ClaimInstance(key), 0);
+    QTest::qWait(100);
+    WaitEvent(0);
+    EXPECT_FALSE(Window()->isMinimized());
+    EXPECT_EQ(ClaimInstance(key + "2"), 1);
 }
 
 TEST_F(QtGui, PaintPendingPaintsAndDispatchesNothingElse) {

@@ -1,9 +1,13 @@
 #include "tests/support/gui_double.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <map>
+#include <thread>
+#include <tuple>
 #include <utility>
 
 #include "gui/event_core.h"
@@ -45,6 +49,9 @@ struct State {
     std::vector<ShownBox> boxes;
     std::vector<ShownChooser> choosers;
     std::vector<std::string> opened;
+    std::vector<Arrival> arrivals;
+    std::map<std::tuple<int, int, int>, std::vector<std::string>> cell_writes;
+    std::vector<std::string> instance_keys;
     int keep_painting_calls = 0;
     int paint_pending_calls = 0;
 };
@@ -318,6 +325,19 @@ void TickDuringNextMessageBox(int identifier) {
     S().box_ticks.push_back(identifier);
 }
 
+std::vector<std::string> CellWrites(int control, int row, int column) {
+    auto it = S().cell_writes.find({control, row, column});
+    return it == S().cell_writes.end() ? std::vector<std::string>{} : it->second;
+}
+
+const std::vector<Arrival>& Arrivals() {
+    return S().arrivals;
+}
+
+void HoldInstanceElsewhere(std::string key) {
+    S().instance_keys.push_back(std::move(key));
+}
+
 int KeepPaintingCount() {
     return S().keep_painting_calls;
 }
@@ -489,6 +509,7 @@ void SetItemText(int control, int index, std::string_view text, int column) {
         c->titles[static_cast<size_t>(column)] = std::string(text);
     } else if (index >= 0 && index < static_cast<int>(c->rows.size())) {
         c->rows[static_cast<size_t>(index)][static_cast<size_t>(column)] = std::string(text);
+        S().cell_writes[{control, index, column}].emplace_back(text);
     }
 }
 
@@ -519,9 +540,34 @@ void PaintPending() {
     ++S().paint_pending_calls;
 }
 
-int KeepPaintingWhile(const std::function<int()>& work) {
+int KeepPaintingWhile(const std::function<int()>& work, const std::function<void()>& refresh) {
     ++S().keep_painting_calls;
-    return work ? work() : 0;
+    if (!work) return 0;
+    if (!refresh) return work();
+    // As the GUI thread does: work runs aside while refresh shows its progress.
+    std::atomic<bool> done{false};
+    int result = 0;
+    std::thread worker([&] {
+        result = work();
+        done = true;
+    });
+    while (!done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!done) refresh();
+    }
+    worker.join();
+    return result;
+}
+
+void NotifyArrival(std::string_view fileName, std::string_view link, std::string_view path) {
+    S().arrivals.push_back({std::string(fileName), std::string(link), std::string(path)});
+}
+
+int ClaimInstance(std::string_view key) {
+    auto& held = S().instance_keys;
+    if (std::find(held.begin(), held.end(), key) != held.end()) return 0;
+    held.emplace_back(key);
+    return 1;
 }
 
 void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure) {

@@ -129,6 +129,20 @@ void AdvanceClock(int64_t ms);
 // While the next message box is open, the timer (MainWindow, identifier) ticks:
 // its procedure runs (if armed then) before the box is answered.
 void TickDuringNextMessageBox(int identifier);
+// Every text the program set in a cell of a list (SetItemText), oldest first,
+// since the reset. KeepPaintingWhile runs its work on a thread of its own and
+// its refresh every 20 ms meanwhile, so progress shown in a cell lands here.
+std::vector<std::string> CellWrites(int control, int row, int column);
+
+// Every NotifyArrival since the reset, oldest first.
+struct Arrival {
+    std::string fileName, link, path;
+};
+const std::vector<Arrival>& Arrivals();
+
+// Another process holds the instance for key: ClaimInstance(key) answers 0.
+void HoldInstanceElsewhere(std::string key);
+
 // How often KeepPaintingWhile and PaintPending have been called.
 int KeepPaintingCount();
 int PaintPendingCount();
