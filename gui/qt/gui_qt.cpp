@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
+#include <QIcon>
 #include <QMessageBox>
 #include <QUrl>
 #include <vector>
@@ -45,6 +46,9 @@ int StartGui(int argc, char** argv) {
     ArgCount = static_cast<int>(Args.size());
     Args.push_back(nullptr);
     App = new QApplication(ArgCount, Args.data());
+    // Lets the desktop match the window to the installed menu entry and icon.
+    QGuiApplication::setDesktopFileName("io.github.tavimor.Tavimor");
+    QApplication::setWindowIcon(QIcon::fromTheme("tavimor"));
     return 1;
 }
 
