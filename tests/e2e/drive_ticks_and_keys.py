@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Runs the real tavimor binary on an X display, driven with synthetic input,
-in one of two scenarios:
+in one of three scenarios:
 
 tick-in-message-box  A link check that finishes its link while the About box
     is open. Hours pass in seconds: the program runs with libfaketime speeding
@@ -9,8 +9,12 @@ tick-in-message-box  A link check that finishes its link while the About box
 keys-at-start        The first key pressed in a freshly started window reaches
     no control: a Down arrow selects no row (a selection saves the settings,
     replacing Tavimor.ini, so its inode changes); after a Tab it does.
+notice-per-arrival   Two links finish at the same hourly tick, with clocks sped
+    up as above, and a stand-in notification server on a session bus of the
+    test's own: each arrival raises exactly one notification naming its file
+    and link, and none comes later.
 
-Usage: drive_ticks_and_keys.py <path to tavimor> <scenario>
+Usage: drive_ticks_and_keys.py <path to tavimor> <scenario> [<path to notification_standin>]
 (DISPLAY must name a running X server)
 """
 import glob
@@ -76,6 +80,39 @@ class CountingServer:
     def stop(self):
         self.process.kill()
         self.process.wait()
+
+
+class NotificationServer:
+    """The stand-in notification server on a dbus-daemon of its own; notices
+    holds the Notify lines it has printed."""
+
+    def __init__(self, standin):
+        config = os.path.join(HERE, "..", "gui", "private_bus.conf")
+        self.bus = subprocess.Popen(
+            ["dbus-daemon", "--nofork", "--print-address=1", "--config-file=" + config],
+            stdout=subprocess.PIPE, text=True)
+        self.address = self.bus.stdout.readline().strip()
+        try:
+            self.server = subprocess.Popen(
+                [standin], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.address))
+            assert self.server.stdout.readline().strip() == "ready", "no stand-in server"
+        except BaseException:
+            self.bus.terminate()
+            raise
+        self.notices = []
+        threading.Thread(target=self._collect, daemon=True).start()
+
+    def _collect(self):
+        for line in self.server.stdout:
+            if line.startswith("notify "):
+                self.notices.append(line.split(" ", 2)[2].strip())
+
+    def stop(self):
+        self.server.kill()
+        self.server.wait()
+        self.bus.terminate()  # a killed bus would leave its socket behind
+        self.bus.wait()
 
 
 def faked_clocks():
@@ -150,6 +187,43 @@ def tick_in_message_box(work):
     assert done_row.search(read(settings)), "unexpected settings file: %r" % read(settings)
 
 
+def notice_per_arrival(work, standin):
+    downloads = os.path.join(work, "downloads") + "/"
+    os.mkdir(downloads)
+    body_path = os.path.join(work, "body")
+    write(body_path, b"0123456789abcdef\n" * 400)
+    notifications = NotificationServer(standin)
+    server = None
+    try:
+        server = CountingServer(body_path)
+        links = [b"http://127.0.0.1:%d/%s" % (server.port, name)
+                 for name in (b"first.bin", b"second.bin")]
+        write(os.path.join(work, "Tavimor.ini"), settings_file(downloads, [
+            [link, b"1 hour", b"Idle", b"01 Jan 2020@00:00", b"0"] for link in links]))
+        expected = sorted("Tavimor|tavimor|File arrived: %s|Downloaded from %s|"
+                          "default,Open,open,Open|transfer.complete|io.github.tavimor.Tavimor"
+                          % (link.decode().rsplit("/", 1)[1], link.decode()) for link in links)
+
+        def drive(desktop, window):
+            desktop.click(window, 530, 130)     # Start!
+            answer_yes(desktop, window)
+            wait_for("both GETs", lambda: len(server.gets) == 2, timeout=fake_minutes(90))
+            got_at = time.monotonic()
+            wait_for("two notifications", lambda: len(notifications.notices) >= 2, timeout=10)
+            # Past the next tick that a running timer would give.
+            time.sleep(max(0.0, got_at + fake_minutes(75) - time.monotonic()))
+            assert sorted(notifications.notices) == expected, (
+                "notifications: %r" % notifications.notices)
+
+        env = dict(faked_clocks(), DBUS_SESSION_BUS_ADDRESS=notifications.address)
+        code = run_program(work, env, drive)
+    finally:
+        if server:
+            server.stop()
+        notifications.stop()
+    assert code == 0, "exit code %d" % code
+
+
 def keys_at_start(work):
     settings = os.path.join(work, "Tavimor.ini")
     write(settings, settings_file(work + "/", [
@@ -173,7 +247,8 @@ def keys_at_start(work):
     assert code == 0, "exit code %d" % code
 
 
-SCENARIOS = {"tick-in-message-box": tick_in_message_box, "keys-at-start": keys_at_start}
+SCENARIOS = {"tick-in-message-box": tick_in_message_box, "keys-at-start": keys_at_start,
+             "notice-per-arrival": notice_per_arrival}
 
 
 def main():
@@ -182,7 +257,7 @@ def main():
     work = tempfile.mkdtemp(prefix="tavimor-e2e-")
     try:
         shutil.copy(binary, os.path.join(work, "tavimor"))
-        scenario(work)
+        scenario(work, *sys.argv[3:])
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print(sys.argv[2] + " passed")
