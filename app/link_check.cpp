@@ -34,6 +34,8 @@ void InspectFile(int k, const std::string& target_path) {
         } else if (size > SizeThreshold) {
             SetItemText(LinkList, k, StatusDone, ColumnStatus);
             SlotDoneFlags[k] = std::string("1");
+            const std::string link = ItemText(LinkList, k, ColumnUrl);
+            NotifyArrival(FileNameOf(target_path), link, target_path);
             return;
         }
     } while (!FileAtEnd(k));

@@ -80,6 +80,12 @@ TEST_F(LinkCheckTest, JudgesTheFileBySizeAndErrorPageWords) {
         EXPECT_EQ(SlotDoneFlags[0], c.done ? "1" : "0");
         EXPECT_EQ(Exists(dir.File("file.bin")), c.kept);
         EXPECT_EQ(ItemText(LinkList, 0, ColumnStatus), c.done ? "DONE!" : "Trying");
+        ASSERT_EQ(Arrivals().size(), c.done ? 1u : 0u);
+        if (c.done) {
+            EXPECT_EQ(Arrivals()[0].fileName, "file.bin");
+            EXPECT_EQ(Arrivals()[0].link, ItemText(LinkList, 0, ColumnUrl));
+            EXPECT_EQ(Arrivals()[0].path, dir.File("file.bin"));
+        }
         std::filesystem::remove(dir.File("file.bin"));
     }
 }
