@@ -218,8 +218,7 @@ struct Hop {
 // Requests url once. A redirect is not followed here; any other answer that
 // may be saved goes to file, unless an HTML page ends a redirected chain.
 Hop RequestOnce(std::string_view url, bool redirected, std::string_view link, char* buffer,
-                const std::string& directory, const std::string& target,
-                FetchProgress* progress) {
+                const std::string& directory, const std::string& target, FetchProgress* progress) {
     std::optional<HttpRequestPlan> plan = PlanHttpRequest(url);
     if (!plan) return {};
     Connection connection(
