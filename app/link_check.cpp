@@ -54,7 +54,7 @@ std::string ProgressText(int64_t received, int64_t expected) {
     if (expected == 0) return "100%";
     static constexpr std::array<const char*, 3> units = {"KB", "MB", "GB"};
     if (received < 1000) return IntegerText(std::max<int64_t>(received, 0)) + " B";
-    // Tenths of the unit, rounded down, so "99.9 MB" never shows for 100 MB.
+    // Tenths of the unit, rounded down: the text never claims more than arrived.
     int64_t tenths = received / 100;
     std::size_t unit = 0;
     while (tenths >= 10000 && unit + 1 < units.size()) {
