@@ -32,14 +32,14 @@ bool Open() {
 void SetBootAlarm(int64_t leftMs, void (*onAlarm)()) {
     OnAlarm = onAlarm;
     if (!Open()) return;
-    itimerspec spec{};
+    itimerspec value{};
     if (leftMs >= 0) {
         // An all-zero value would disarm it; a deadline that is due fires at once.
         int64_t ms = leftMs > 0 ? leftMs : 1;
-        spec.it_value.tv_sec = static_cast<time_t>(ms / 1000);
-        spec.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000;
+        value.it_value.tv_sec = static_cast<time_t>(ms / 1000);
+        value.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000;
     }
-    timerfd_settime(Fd, 0, &spec, nullptr);
+    timerfd_settime(Fd, 0, &value, nullptr);
 }
 
 void ReleaseBootAlarm() {
