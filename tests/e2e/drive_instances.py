@@ -30,20 +30,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from Xlib import X, XK  # noqa: E402
 from x_desktop import Desktop, answer_yes, wait_for  # noqa: E402
+from tavimor_files import TITLE, read, settings_file, write  # noqa: E402
 
-TITLE = "Tavimor (TVX) v1.0 - 26 Nov 2011 by Brennick"
-SEP, END = b"\xa4", b"\xff"
-STAMP = rb"\d\d [A-Z][a-z][a-z] \d{4}@\d\d:\d\d"
 ROWS = [[b"http://127.0.0.1:9/kept.zip", b"2 hours", b"Idle", b"01 Jan 2020@00:00", b"3"],
         [b"http://127.0.0.1:9/finished.zip", b"1 hour", b"DONE!", b"02 Jan 2020@00:00", b"9"]]
-
-
-def settings_file(download_dir, rows):
-    entry = b"".join(SEP.join(r + [b"0"]) + END for r in rows)
-    return (b"; Tavimor (TVX)  - Do not manually edit this file\r\n[Global]\r\n"
-            b"Default Download Directory = " + download_dir.encode() + b"\r\n"
-            b"Window X Position = 40\r\nWindow Y Position = 30\r\n"
-            b"Window Minimized = No\r\n[Links]\r\nEntry = " + entry + b"\r\n")
 
 
 def saved_after_quit(download_dir):
@@ -56,16 +46,6 @@ def saved_after_quit(download_dir):
         rb"\[Links\]\r\nEntry = "
         rb"http://127\.0\.0\.1:9/kept\.zip\xa42 hours\xa4Idle\xa401 Jan 2020@00:00\xa43\xa4\d+\xff"
         rb"\r\n\Z")
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def footprint(path):

@@ -16,17 +16,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from x_desktop import Desktop, answer_yes, wait_for  # noqa: E402
-
-TITLE = "Tavimor (TVX) v1.0 - 26 Nov 2011 by Brennick"
-SEP, END = b"\xa4", b"\xff"
-
-
-def settings_file(download_dir, rows):
-    entry = b"".join(SEP.join(r + [b"0"]) + END for r in rows)
-    return (b"; Tavimor (TVX)  - Do not manually edit this file\r\n[Global]\r\n"
-            b"Default Download Directory = " + download_dir.encode() + b"\r\n"
-            b"Window X Position = 40\r\nWindow Y Position = 30\r\n"
-            b"Window Minimized = No\r\n[Links]\r\nEntry = " + entry + b"\r\n")
+from tavimor_files import TITLE, settings_file  # noqa: E402
 
 
 def main():

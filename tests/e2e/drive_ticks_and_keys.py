@@ -31,30 +31,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from Xlib import XK  # noqa: E402
 from x_desktop import Desktop, answer_yes, box_over, press_default, wait_for  # noqa: E402
+from tavimor_files import STAMP, TITLE, read, settings_file, write  # noqa: E402
 
-TITLE = "Tavimor (TVX) v1.0 - 26 Nov 2011 by Brennick"
-SEP, END = b"\xa4", b"\xff"
-STAMP = rb"\d\d [A-Z][a-z][a-z] \d{4}@\d\d:\d\d"
 # One real second is six fake minutes: an hourly check comes every ten seconds.
 SPEED = 360
-
-
-def settings_file(download_dir, rows):
-    entry = b"".join(SEP.join(r + [b"0"]) + END for r in rows)
-    return (b"; Tavimor (TVX)  - Do not manually edit this file\r\n[Global]\r\n"
-            b"Default Download Directory = " + download_dir.encode() + b"\r\n"
-            b"Window X Position = 40\r\nWindow Y Position = 30\r\n"
-            b"Window Minimized = No\r\n[Links]\r\nEntry = " + entry + b"\r\n")
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def fake_minutes(minutes):

@@ -13,8 +13,8 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from x_desktop import Desktop, answer_yes, wait_for  # noqa: E402
+from tavimor_files import TITLE  # noqa: E402
 
-TITLE = "Tavimor (TVX) v1.0 - 26 Nov 2011 by Brennick"
 FIRST_LINE = b"; Tavimor (TVX)  - Do not manually edit this file"
 
 

@@ -1,0 +1,25 @@
+"""What the end-to-end drivers share about the program's own files: its window
+title, and settings files written the way the program writes them."""
+
+TITLE = "Tavimor (TVX) v1.0 - 26 Nov 2011 by Brennick"
+SEP, END = b"\xa4", b"\xff"
+STAMP = rb"\d\d [A-Z][a-z][a-z] \d{4}@\d\d:\d\d"
+
+
+def settings_file(download_dir, rows):
+    """A settings file holding rows (lists of five byte strings), window at 40,30."""
+    entry = b"".join(SEP.join(r + [b"0"]) + END for r in rows)
+    return (b"; Tavimor (TVX)  - Do not manually edit this file\r\n[Global]\r\n"
+            b"Default Download Directory = " + download_dir.encode() + b"\r\n"
+            b"Window X Position = 40\r\nWindow Y Position = 30\r\n"
+            b"Window Minimized = No\r\n[Links]\r\nEntry = " + entry + b"\r\n")
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
