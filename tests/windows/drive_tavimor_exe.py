@@ -1,0 +1,170 @@
+#!/usr/bin/python3
+"""Runs Tavimor.exe under Wine on an X display with a window manager (Wine's
+windows take keys only once activated), and drives it with synthetic input the
+way a user would: it restores a prepared settings file, gets a link typed and
+added, starts the queue, fetches the link from a loopback server at the first
+hourly check (clocks run 360 times faster under libfaketime), and is asked to
+close. Then the download, the exit code and the bytes of the settings file are
+checked.
+
+Usage: drive_tavimor_exe.py <Tavimor.exe> <scripts/wine-run>
+(DISPLAY must name a running X server without a window manager)
+"""
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+from Xlib import X, XK, protocol  # noqa: E402
+from x_desktop import Desktop, wait_for  # noqa: E402
+from tavimor_files import STAMP, TITLE, read, settings_file, write  # noqa: E402
+from drive_ticks_and_keys import CountingServer  # noqa: E402
+
+SPEED = 360  # one real second is six fake minutes: the hourly check comes in about ten
+
+
+class ManagedDesktop(Desktop):
+    """The desktop under a window manager, which puts each client in a frame."""
+
+    def clients(self):
+        found = []
+        pending = list(self.root.query_tree().children)
+        while pending:
+            w = pending.pop()
+            try:
+                if w.get_attributes().map_state != X.IsViewable:
+                    continue
+                name = w.get_wm_name()
+                if name:
+                    found.append((w, name))
+                else:
+                    pending.extend(w.query_tree().children)
+            except Exception:  # it went away while we looked
+                continue
+        return found
+
+    def client_titled(self, title):
+        return next((w for w, name in self.clients() if name == title), None)
+
+    def activate(self, window):
+        # What a pager or a click on the task bar asks of the window manager.
+        atom = self.d.intern_atom("_NET_ACTIVE_WINDOW")
+        event = protocol.event.ClientMessage(window=window, client_type=atom,
+                                             data=(32, [2, X.CurrentTime, 0, 0, 0]))
+        self.root.send_event(event, event_mask=X.SubstructureRedirectMask |
+                             X.SubstructureNotifyMask)
+        self.d.sync()
+        time.sleep(0.3)
+
+    def answer(self, title, keysym=XK.XK_Return):
+        """Activates the message box titled title and presses keysym on its default button."""
+        box = wait_for("the box " + title, lambda: self.client_titled(title), timeout=20,
+                       step=0.05)
+        time.sleep(0.5)
+        self.activate(box)
+        self.key(keysym)
+        wait_for("the box " + title + " to close", lambda: not self.client_titled(title),
+                 timeout=10, step=0.05)
+
+
+def wine_path(path):
+    # Wine shows the whole Linux file system as drive Z:.
+    return "Z:" + path.replace("/", "\\")
+
+
+def main():
+    exe, wine_run = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    work = tempfile.mkdtemp(prefix="tavimor-exe-")
+    wm = subprocess.Popen(["openbox", "--sm-disable"], stderr=subprocess.DEVNULL)
+    try:
+        run(exe, wine_run, work)
+    finally:
+        wm.terminate()
+        wm.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def prepared_prefix(wine_run, work):
+    """A Wine prefix of this test's own, made before the clocks are sped up: its
+    wineserver must start under the fast clocks together with the program."""
+    env = dict(os.environ, WINEPREFIX=os.path.join(work, "prefix"))
+    subprocess.run([wine_run, "cmd", "/c", "exit"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-w"], env=env, check=True)
+    found = glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1")
+    assert found, "libfaketime is missing (Debian package faketime)"
+    env.update(LD_PRELOAD=found[0], FAKETIME="+0 x%d" % SPEED)
+    return env
+
+
+def run(exe, wine_run, work):
+    program_dir = os.path.join(work, "program")
+    downloads = os.path.join(work, "downloads")
+    os.mkdir(program_dir)
+    os.mkdir(downloads)
+    shutil.copy(exe, os.path.join(program_dir, "Tavimor.exe"))
+    env = prepared_prefix(wine_run, work)
+
+    body = b"0123456789abcdef" * 1000  # a real file: more than 5000 bytes
+    write(os.path.join(work, "body"), body)
+    server = CountingServer(os.path.join(work, "body"))
+    settings = os.path.join(program_dir, "Tavimor.ini")
+    download_dir = wine_path(downloads) + "\\"
+    link = b"http://127.0.0.1:%d/arrived.bin" % server.port
+    kept = [b"http://127.0.0.1:9/weekly.zip", b"1 week", b"Idle", b"01 Jan 2020@00:00", b"3"]
+    done = [b"http://127.0.0.1:9/done.zip", b"1 hour", b"DONE!", b"02 Jan 2020@00:00", b"9"]
+    write(settings, settings_file(download_dir, [kept, done]))
+
+    program = subprocess.Popen([wine_run, os.path.join(program_dir, "Tavimor.exe")],
+                               cwd=program_dir, env=env)
+    try:
+        desktop = ManagedDesktop()
+        window = wait_for("the window", lambda: desktop.client_titled(TITLE), timeout=60,
+                          step=0.1)
+        time.sleep(1)
+        desktop.click(window, 250, 10)  # into the link field, which activates the window
+        desktop.type(link.decode())
+        desktop.click(window, 530, 10)  # Add
+        desktop.click(window, 530, 130)  # Start!
+        desktop.answer("Just one more thing....")
+        wait_for("the check of the new link", lambda: server.gets, timeout=60, step=0.1)
+        arrived = os.path.join(downloads, "arrived.bin")
+        wait_for("the saved DONE!", lambda: b"\xa41 hour\xa4DONE!" in read(settings),
+                 timeout=30, step=0.1)
+        assert read(arrived) == body, "the download differs from what was served"
+        desktop.activate(window)
+        desktop.close(window)
+        desktop.answer("Quit now, then?")
+        code = program.wait(timeout=30)
+    finally:
+        server.stop()
+        if program.poll() is None:
+            program.kill()
+            program.wait()
+        subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+    assert code == 0, "exit code %d" % code
+    assert server.gets == ["/arrived.bin"], "GETs: %r" % server.gets
+
+    saved = read(settings)
+    expected = re.compile(
+        rb"; Tavimor \(TVX\)  - Do not manually edit this file, it may cause crashes and other "
+        rb"twilight zone situations!\r\n\[Global\]\r\n"
+        rb"Default Download Directory = " + re.escape(download_dir.encode()) + rb"\r\n"
+        rb"Window X Position = 40\r\nWindow Y Position = 30\r\nWindow Minimized = No\r\n"
+        rb"\[Links\]\r\nEntry = "
+        rb"http://127\.0\.0\.1:9/weekly\.zip\xa41 week\xa4Idle\xa401 Jan 2020@00:00\xa43\xa4\d+\xff"
+        rb"http://127\.0\.0\.1:9/done\.zip\xa41 hour\xa4DONE!\xa402 Jan 2020@00:00\xa49\xa4\d+\xff" +
+        re.escape(link) + rb"\xa41 hour\xa4DONE!\xa4" + STAMP + rb"\xa41\xa4\d+\xff\r\n\Z")
+    assert expected.match(saved), "unexpected settings file: %r" % saved
+    print("Tavimor.exe end-to-end run passed")
+
+
+if __name__ == "__main__":
+    main()
