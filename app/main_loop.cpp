@@ -249,7 +249,8 @@ std::string AboutText() {
            std::string(InstalledMode == 1 ? "It is installed for you: everything it keeps lives in "
                                           : "It is portable: everything it keeps lives in ") +
            ProgramDir + SettingsFileName +
-           ". This build runs on Linux desktops (Qt 6).\n\n"
+           ". This build runs on " TAVIMOR_BUILT_FOR
+           ".\n\n"
            "Home page: the Tavimor project README. Motto: patience, checked hourly.";
 }
 
