@@ -1,7 +1,8 @@
+// The calendar arithmetic and the mask formatter; the clock itself is read in
+// dates_posix.cpp and dates_win32.cpp.
 #include "runtime/dates.h"
 
 #include <charconv>
-#include <ctime>
 
 namespace {
 
@@ -99,17 +100,6 @@ size_t AppendToken(std::string_view rest, const Fields& fields, std::string& out
 }
 
 }  // namespace
-
-DateValue LocalNow() {
-    timespec now{};
-    tm local{};
-    if (clock_gettime(CLOCK_REALTIME, &now) != 0) return ImpossibleDate;
-    if (localtime_r(&now.tv_sec, &local) == nullptr) return ImpossibleDate;
-    // A leap second would otherwise make the whole moment impossible.
-    int64_t second = local.tm_sec > 59 ? 59 : local.tm_sec;
-    return MakeDate(int64_t{local.tm_year} + 1900, int64_t{local.tm_mon} + 1, local.tm_mday,
-                    local.tm_hour, local.tm_min, second);
-}
 
 DateValue MakeDate(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
                    int64_t second) {

@@ -11,11 +11,16 @@
 
 // ---- Paths ----
 
-// The whole path of the running executable; "" when the system does not tell.
+// The byte that joins the parts of a path the program builds: "/" on Linux,
+// "\" on Windows. DirectoryOf and FileNameOf accept either.
+extern const char PathSeparator;
+
+// The whole path of the running executable, however long; "" when the system
+// does not tell. Paths are UTF-8 on Windows.
 std::string ExecutablePath();
 
-// The whole path of the current directory, ending in "/" ("/" itself stays "/");
-// "" when the system does not tell.
+// The whole path of the current directory, ending in PathSeparator ("/" and
+// "C:\" stay as they are); "" when the system does not tell.
 std::string CurrentDirectory();
 
 // The part of path up to and including its last "/" or "\", looking only at the
@@ -30,8 +35,10 @@ std::string FileNameOf(std::string_view path);
 
 // ---- Queries ----
 
-// Size in bytes of what path names (trailing "/" removed first, "/" itself
-// kept): -1 when path is empty or nothing exists there, -2 for a directory.
+// Size in bytes of what path names (trailing separators removed first, "/"
+// itself kept): -1 when path is empty or nothing exists there, -2 for a
+// directory. On Windows "C:" and "C:\" name the drive: -2 when such a drive
+// exists, else -1.
 int64_t QueryFileSize(std::string_view path);
 
 // Deletes the file at path: nonzero on success, 0 when path is empty, missing, a

@@ -1,0 +1,86 @@
+// Files and paths on POSIX: the program's location, size queries, deletion and
+// the descriptors beneath the FileTable.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "runtime/files.h"
+#include "runtime/native_file.h"
+
+namespace {
+
+// A NUL would silently cut the path to some other file at the system call.
+bool UsablePath(std::string_view path) {
+    return !path.empty() && path.find('\0') == std::string_view::npos;
+}
+
+}  // namespace
+
+const char PathSeparator = '/';
+
+std::string ExecutablePath() {
+    // readlink does not say how long the link is; grow until it fits.
+    for (size_t size = 256; size <= (size_t{1} << 20); size *= 2) {
+        std::string path(size, '\0');
+        ssize_t length = readlink("/proc/self/exe", path.data(), size);
+        if (length < 0) return "";
+        if (static_cast<size_t>(length) < size) return path.substr(0, static_cast<size_t>(length));
+    }
+    return "";
+}
+
+std::string CurrentDirectory() {
+    for (size_t size = 256; size <= (size_t{1} << 20); size *= 2) {
+        std::string path(size, '\0');
+        if (getcwd(path.data(), size) != nullptr) {
+            path.resize(path.find('\0'));
+            if (path.empty() || path.back() != '/') path += '/';
+            return path;
+        }
+        if (errno != ERANGE) return "";
+    }
+    return "";
+}
+
+int64_t QueryFileSize(std::string_view path) {
+    if (!UsablePath(path)) return -1;
+    std::string name(path);
+    while (name.size() > 1 && name.back() == '/')
+        name.pop_back();
+    struct stat info {};
+    if (stat(name.c_str(), &info) != 0) return -1;
+    if (S_ISDIR(info.st_mode)) return -2;
+    return static_cast<int64_t>(info.st_size);
+}
+
+int RemoveFile(std::string_view path) {
+    if (!UsablePath(path)) return 0;
+    return unlink(std::string(path).c_str()) == 0 ? 1 : 0;
+}
+
+NativeFile OpenNativeForReading(std::string_view path) {
+    if (!UsablePath(path)) return NoNativeFile;
+    // Non-blocking so that a FIFO cannot hang the open; it is refused below anyway.
+    int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return NoNativeFile;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return NoNativeFile;
+    }
+    return fd;
+}
+
+size_t ReadNative(NativeFile file, char* buffer, size_t size) {
+    ssize_t got;
+    do {
+        got = read(static_cast<int>(file), buffer, size);
+    } while (got < 0 && errno == EINTR);
+    return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+void CloseNative(NativeFile file) {
+    if (file != NoNativeFile) close(static_cast<int>(file));
+}
