@@ -1,16 +1,12 @@
 #include "http/fetch.h"
 
-#include <fcntl.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "http/download_file.h"
 #include "http/location.h"
 #include "http/response.h"
 #include "http/transport.h"
@@ -57,52 +53,27 @@ int PortNumberOf(std::string_view text) {
     return negative ? (65536 - port) % 65536 : port;
 }
 
-// The directory the temporary file goes to (ending with "/"), or nothing when
-// path cannot name a file there.
-std::optional<std::string> TargetDirectory(const std::string& path) {
-    if (path.empty() || path.back() == '/') return std::nullopt;
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return std::nullopt;
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return std::string("./");
-    std::string directory = path.substr(0, slash + 1);
-    if (stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
-    return directory;
-}
-
-std::string UniqueSuffix() {
-    static uint64_t counter = 0;
-    uint64_t value = 0;
-    if (getrandom(&value, sizeof value, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof value)) {
-        value = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    }
-    value ^= (static_cast<uint64_t>(getpid()) << 32) ^ ++counter;
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
-    return text;
-}
-
-// The body's file until it is complete: hidden beside the target, and removed
+// The body's file until it is complete: a dot name beside the target, removed
 // unless Commit renames it over the target.
 class TempFile {
   public:
     explicit TempFile(const std::string& directory) {
-        for (int attempt = 0; attempt < 8 && fd_ < 0; ++attempt) {
-            name_ = directory + ".tavimor-" + UniqueSuffix() + ".part";
-            fd_ = open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd_ < 0 && errno != EEXIST) break;
+        bool taken = true;
+        for (int attempt = 0; attempt < 8 && file_ == NoDownloadHandle && taken; ++attempt) {
+            name_ = directory + ".tavimor-" + UniqueDownloadSuffix() + ".part";
+            file_ = CreateDownloadFile(name_, taken);
         }
-        created_ = fd_ >= 0;
+        created_ = file_ != NoDownloadHandle;
     }
     ~TempFile() {
-        if (fd_ >= 0) close(fd_);
+        if (file_ != NoDownloadHandle) CloseDownloadFile(file_);
         // A name that was taken already belongs to someone else: only our own is removed.
-        if (created_ && !committed_) unlink(name_.c_str());
+        if (created_ && !committed_) RemoveDownloadFile(name_);
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return file_ != NoDownloadHandle; }
 
     // Small receives are gathered into one fixed block before they go to the
     // disk, which halves the system calls per byte and keeps memory flat.
@@ -115,11 +86,11 @@ class TempFile {
     }
 
     bool Commit(const std::string& target) {
-        int fd = fd_;
+        DownloadHandle file = file_;
         bool flushed = Flush();
-        fd_ = -1;
-        if (close(fd) != 0 || !flushed) return false;
-        committed_ = rename(name_.c_str(), target.c_str()) == 0;
+        file_ = NoDownloadHandle;
+        if (!CloseDownloadFile(file) || !flushed) return false;
+        committed_ = MoveDownloadOver(name_, target);
         return committed_;
     }
 
@@ -130,20 +101,12 @@ class TempFile {
         return written;
     }
 
-    bool WriteOut(std::string_view data) {
-        while (!data.empty()) {
-            ssize_t count = write(fd_, data.data(), data.size());
-            if (count < 0 && errno == EINTR) continue;
-            if (count <= 0) return false;
-            data.remove_prefix(static_cast<std::size_t>(count));
-        }
-        return true;
-    }
+    bool WriteOut(std::string_view data) { return WriteDownloadFile(file_, data); }
 
     std::unique_ptr<char[]> block_ = std::make_unique<char[]>(WriteBlockSize);
     std::size_t pending_ = 0;
     std::string name_;
-    int fd_ = -1;
+    DownloadHandle file_ = NoDownloadHandle;
     bool created_ = false;
     bool committed_ = false;
 };
@@ -279,7 +242,7 @@ std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url) {
 
 int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* progress) {
     std::string target(path.substr(0, path.find('\0')));
-    std::optional<std::string> directory = TargetDirectory(target);
+    std::optional<std::string> directory = DownloadDirectoryOf(target);
     if (!directory || !PlanHttpRequest(url)) return 0;
     // One buffer for every hop; a fetch may run on a thread with a small stack.
     auto buffer = std::make_unique<char[]>(ReadBufferSize);

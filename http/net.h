@@ -9,9 +9,14 @@
 #include <optional>
 #include <string_view>
 
+// The platform's socket handle held as an integer wide enough for each: a POSIX
+// file descriptor, or a Winsock SOCKET (whose invalid value is all ones, -1 here).
+using NetSocket = std::intptr_t;
+inline constexpr NetSocket NoSocket = -1;
+
 // One open TCP client connection. Made by NetOpen, released by NetClose.
 struct NetConnection {
-    int socket = -1;
+    NetSocket socket = NoSocket;
 };
 
 // Starts the network layer once at program start. Returns 1 on success, 0 on

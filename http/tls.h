@@ -1,6 +1,6 @@
 // TLS for https links, over a TCP connection the caller has opened. One file per
-// TLS library implements it (tls_openssl.cpp on Linux), chosen by the build; the
-// fetch sees it only through http/transport.h.
+// TLS library implements it, chosen by the build: tls_openssl.cpp on Linux,
+// tls_schannel.cpp on Windows. The fetch sees it only through http/transport.h.
 #pragma once
 
 #include <chrono>
@@ -13,8 +13,9 @@
 struct TlsSession;
 
 // Speaks TLS 1.2 or later as a client over connection: SNI for a host name, the
-// certificate chain verified against the system's trust store (SSL_CERT_FILE and
-// SSL_CERT_DIR are honoured), and the host name, or the IP literal, checked
+// certificate chain verified against the system's trust store (with OpenSSL,
+// SSL_CERT_FILE and SSL_CERT_DIR are honoured; on Windows, the user's and the
+// machine's root stores), and the host name, or the IP literal, checked
 // against the certificate. nullptr when any of that fails, or when deadline
 // passes before the handshake is done. The checks cannot be skipped. The
 // connection stays the caller's, to close after TlsEnd.

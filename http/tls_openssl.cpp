@@ -31,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t MaxReceive = 64 * 1024;
 
 int SocketOf(BIO* bio) {
-    return static_cast<NetConnection*>(BIO_get_data(bio))->socket;
+    return static_cast<int>(static_cast<NetConnection*>(BIO_get_data(bio))->socket);
 }
 
 // OpenSSL's own socket BIO writes with write(), which raises SIGPIPE on a peer

@@ -19,9 +19,10 @@ using Clock = std::chrono::steady_clock;
 // missing start-up shows here too and not only there.
 bool NetStarted = false;
 
-// Waits until fd is ready for events or the deadline passes; whole milliseconds
+// Waits until the socket is ready for events or the deadline passes; whole milliseconds
 // are rounded up so a limit never ends early. Returns true when ready.
-bool WaitUntil(int fd, short events, Clock::time_point deadline) {
+bool WaitUntil(NetSocket handle, short events, Clock::time_point deadline) {
+    int fd = static_cast<int>(handle);
     for (;;) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() < 0) return false;
@@ -101,7 +102,8 @@ int NetSendAll(NetConnection& connection, const char* data, std::size_t length,
     std::size_t sent = 0;
     while (sent < length) {
         // MSG_NOSIGNAL: a peer that has gone away is an error result, not SIGPIPE.
-        ssize_t count = send(connection.socket, data + sent, length - sent, MSG_NOSIGNAL);
+        ssize_t count =
+            send(static_cast<int>(connection.socket), data + sent, length - sent, MSG_NOSIGNAL);
         if (count > 0) {
             sent += static_cast<std::size_t>(count);
         } else if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -120,7 +122,7 @@ int64_t NetReceive(NetConnection& connection, char* buffer, std::size_t max_leng
     for (;;) {
         // Try first and wait only when nothing is there: one call per receive
         // while data keep coming, and a closed connection shows at once as 0.
-        ssize_t count = recv(connection.socket, buffer, max_length, 0);
+        ssize_t count = recv(static_cast<int>(connection.socket), buffer, max_length, 0);
         if (count >= 0) return count;
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
@@ -130,11 +132,12 @@ int64_t NetReceive(NetConnection& connection, char* buffer, std::size_t max_leng
 
 int64_t NetPending(NetConnection& connection) {
     int waiting = 0;
-    if (ioctl(connection.socket, FIONREAD, &waiting) != 0 || waiting < 0) return 0;
+    if (ioctl(static_cast<int>(connection.socket), FIONREAD, &waiting) != 0 || waiting < 0)
+        return 0;
     return waiting;
 }
 
 void NetClose(NetConnection& connection) {
-    if (connection.socket >= 0) close(connection.socket);
-    connection.socket = -1;
+    if (connection.socket != NoSocket) close(static_cast<int>(connection.socket));
+    connection.socket = NoSocket;
 }

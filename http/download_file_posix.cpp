@@ -1,0 +1,67 @@
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+#include "http/download_file.h"
+
+namespace {
+
+bool IsDirectory(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+std::optional<std::string> DownloadDirectoryOf(const std::string& path) {
+    if (path.empty() || path.back() == '/' || IsDirectory(path)) return std::nullopt;
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return std::string();
+    std::string directory = path.substr(0, slash + 1);
+    if (!IsDirectory(directory)) return std::nullopt;
+    return directory;
+}
+
+std::string UniqueDownloadSuffix() {
+    static uint64_t counter = 0;
+    uint64_t value = 0;
+    if (getrandom(&value, sizeof value, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof value)) {
+        value = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+    value ^= (static_cast<uint64_t>(getpid()) << 32) ^ ++counter;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+DownloadHandle CreateDownloadFile(const std::string& name, bool& taken) {
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    taken = fd < 0 && errno == EEXIST;
+    return fd < 0 ? NoDownloadHandle : fd;
+}
+
+bool WriteDownloadFile(DownloadHandle file, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t count = write(static_cast<int>(file), data.data(), data.size());
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+bool CloseDownloadFile(DownloadHandle file) {
+    return close(static_cast<int>(file)) == 0;
+}
+
+bool MoveDownloadOver(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+void RemoveDownloadFile(const std::string& name) {
+    unlink(name.c_str());
+}

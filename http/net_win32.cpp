@@ -1,0 +1,173 @@
+// The sockets layer over Winsock 2.2. Sockets are non-blocking from the start,
+// so every send, receive and connect waits only as long as its limit allows.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <string>
+
+#include "http/net.h"
+#include "runtime/wide_text_win32.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool NetStarted = false;
+
+SOCKET Handle(const NetConnection& connection) {
+    return static_cast<SOCKET>(connection.socket);
+}
+
+// Whole milliseconds left until deadline, rounded up so a limit never ends
+// early, at most a minute so a long limit is waited out in steps; -1 when past.
+int MillisecondsLeft(Clock::time_point deadline) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() < 0) return -1;
+    return left.count() > 60000 ? 60000 : static_cast<int>(left.count());
+}
+
+bool WaitUntil(SOCKET socket, short events, Clock::time_point deadline) {
+    for (;;) {
+        int timeout = MillisecondsLeft(deadline);
+        if (timeout < 0) return false;
+        WSAPOLLFD entry{socket, events, 0};
+        int ready = WSAPoll(&entry, 1, timeout);
+        if (ready > 0) return true;
+        if (ready < 0 || timeout == 0) return false;
+    }
+}
+
+// select, not WSAPoll: older Windows' WSAPoll never reports a refused connect,
+// which would turn a refusal into a wait for the whole limit.
+bool WaitConnected(SOCKET socket, Clock::time_point deadline) {
+    for (;;) {
+        int timeout = MillisecondsLeft(deadline);
+        if (timeout < 0) return false;
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(socket, &writable);
+        FD_SET(socket, &failed);
+        timeval wait{timeout / 1000, (timeout % 1000) * 1000};
+        int ready = select(0, nullptr, &writable, &failed, &wait);
+        if (ready > 0) return FD_ISSET(socket, &writable) && !FD_ISSET(socket, &failed);
+        if (ready < 0 || timeout == 0) return false;
+    }
+}
+
+SOCKET ConnectBefore(const ADDRINFOW& address, Clock::time_point deadline) {
+    SOCKET socket = WSASocketW(address.ai_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                               WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (socket == INVALID_SOCKET) return INVALID_SOCKET;
+    u_long nonblocking = 1;
+    bool connected = false;
+    if (ioctlsocket(socket, FIONBIO, &nonblocking) == 0) {
+        connected = connect(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0;
+        if (!connected && WSAGetLastError() == WSAEWOULDBLOCK && WaitConnected(socket, deadline)) {
+            int error = 0;
+            int size = sizeof error;
+            connected = getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                                   &size) == 0 &&
+                        error == 0;
+        }
+    }
+    if (connected) return socket;
+    closesocket(socket);
+    return INVALID_SOCKET;
+}
+
+bool WouldBlock() {
+    int error = WSAGetLastError();
+    return error == WSAEWOULDBLOCK || error == WSAEINTR;
+}
+
+}  // namespace
+
+int NetStartup() {
+    if (NetStarted) return 1;
+    WSADATA data;
+    NetStarted = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    return NetStarted ? 1 : 0;
+}
+
+void NetShutdown() {
+    if (NetStarted) WSACleanup();
+    NetStarted = false;
+}
+
+std::optional<NetConnection> NetOpen(std::string_view host, int port,
+                                     std::chrono::milliseconds limit) {
+    if (!NetStarted || port <= 0 || port > 65535) return std::nullopt;
+    if (host.empty() || host.find('\0') != std::string_view::npos) return std::nullopt;
+    Clock::time_point deadline = Clock::now() + limit;
+    ADDRINFOW hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    ADDRINFOW* found = nullptr;
+    if (GetAddrInfoW(WideFromUtf8(host).c_str(), std::to_wstring(port).c_str(), &hints, &found) !=
+        0)
+        return std::nullopt;
+    int count = 0;
+    for (ADDRINFOW* address = found; address; address = address->ai_next)
+        ++count;
+    SOCKET socket = INVALID_SOCKET;
+    for (ADDRINFOW* address = found; address && socket == INVALID_SOCKET;
+         address = address->ai_next, --count) {
+        // Each address gets an equal share of what is left, the last one all of it.
+        Clock::time_point now = Clock::now();
+        if (now >= deadline) break;
+        socket = ConnectBefore(*address, now + (deadline - now) / count);
+    }
+    FreeAddrInfoW(found);
+    if (socket == INVALID_SOCKET) return std::nullopt;
+    return NetConnection{static_cast<NetSocket>(socket)};
+}
+
+bool NetWaitReady(NetConnection& connection, bool forWrite, Clock::time_point deadline) {
+    return WaitUntil(Handle(connection), forWrite ? POLLWRNORM : POLLRDNORM, deadline);
+}
+
+int NetSendAll(NetConnection& connection, const char* data, std::size_t length,
+               std::chrono::milliseconds limit) {
+    Clock::time_point deadline = Clock::now() + limit;
+    std::size_t sent = 0;
+    while (sent < length) {
+        std::size_t piece = length - sent > (1u << 30) ? (1u << 30) : length - sent;
+        int count = send(Handle(connection), data + sent, static_cast<int>(piece), 0);
+        if (count > 0) {
+            sent += static_cast<std::size_t>(count);
+        } else if (count == SOCKET_ERROR && WouldBlock()) {
+            if (!WaitUntil(Handle(connection), POLLWRNORM, deadline)) return 0;
+        } else {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int64_t NetReceive(NetConnection& connection, char* buffer, std::size_t max_length,
+                   std::chrono::milliseconds limit) {
+    if (max_length == 0) return -1;
+    Clock::time_point deadline = Clock::now() + limit;
+    int wanted = max_length > (1u << 30) ? (1 << 30) : static_cast<int>(max_length);
+    for (;;) {
+        // Try first and wait only when nothing is there, as on every platform.
+        int count = recv(Handle(connection), buffer, wanted, 0);
+        if (count >= 0) return count;
+        if (!WouldBlock()) return -1;
+        if (!WaitUntil(Handle(connection), POLLRDNORM, deadline)) return -1;
+    }
+}
+
+int64_t NetPending(NetConnection& connection) {
+    u_long waiting = 0;
+    if (ioctlsocket(Handle(connection), FIONREAD, &waiting) != 0) return 0;
+    return static_cast<int64_t>(waiting);
+}
+
+void NetClose(NetConnection& connection) {
+    if (connection.socket != NoSocket) closesocket(Handle(connection));
+    connection.socket = NoSocket;
+}
