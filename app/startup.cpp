@@ -14,20 +14,33 @@
 #include "runtime/text.h"
 #include "runtime/user_dirs.h"
 
+namespace {
+
+// Windows names its temporary folders "...\\Temp\\"; Linux has /tmp/ as well,
+// and "/temp/" in case someone mirrors the Windows habit.
+bool InTemporaryDirectory(std::string_view dir) {
+    std::string lower = LowerText(dir);
+    if (PathSeparator == '\\') return FindText(lower, "\\temp\\", 1) > 0;
+    for (std::string_view temp : {"\\temp\\", "/temp/", "/tmp/"}) {
+        if (FindText(lower, temp, 1) > 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::string ProgramDirFor(std::string_view executablePath, std::string_view currentDirectory) {
     std::string dir = DirectoryOf(executablePath);
-    std::string lower = LowerText(dir);
-    for (std::string_view temp : {"\\temp\\", "/temp/", "/tmp/"}) {
-        if (FindText(lower, temp, 1) > 0) return std::string(currentDirectory);
-    }
-    return dir;
+    return InTemporaryDirectory(dir) ? std::string(currentDirectory) : dir;
 }
 
 SettingsPlace SettingsPlaceFor(std::string_view executablePath, std::string_view currentDirectory,
                                std::string_view installBinDir) {
     std::string directory = DirectoryOf(executablePath);
-    bool from_prefix = !installBinDir.empty() && (directory == std::string(installBinDir) + "/" ||
-                                                  directory == installBinDir);
+    bool from_prefix =
+        !installBinDir.empty() &&
+        (directory == std::string(installBinDir) + PathSeparator ||
+         directory == std::string(installBinDir) + "/" || directory == installBinDir);
     if (from_prefix || !DirectoryWritable(directory)) {
         std::string user = UserSettingsDirectory();
         if (!user.empty()) return {user, true};

@@ -6,12 +6,13 @@
 
 // Where the settings file lives: the executable's directory, or the current
 // directory when the executable runs from a temporary directory (its
-// lower-cased directory holds "\temp\", "/temp/" or "/tmp/"). Ends with "/".
+// lower-cased directory holds "\temp\", or on Linux also "/temp/" or "/tmp/").
+// Ends with a separator.
 std::string ProgramDirFor(std::string_view executablePath, std::string_view currentDirectory);
 
 // Where the settings file lives and whether the program runs installed.
 struct SettingsPlace {
-    std::string directory;  // ends with "/"
+    std::string directory;  // ends with a separator
     bool installed = false;
 };
 

@@ -1,5 +1,6 @@
 #include "app/state.h"
 
+#include "runtime/files.h"
 #include "runtime/text.h"
 #include "runtime/user_dirs.h"
 
@@ -85,8 +86,9 @@ int64_t IntervalPeriod(std::string_view label) {
 std::string DownloadDirWithSeparator() {
     // An emptied value would otherwise turn into the root directory.
     if (DownloadDir.empty()) return DefaultDownloadDir();
-    if (DownloadDir.back() == '/') return DownloadDir;
-    return DownloadDir + "/";
+    // A hand-edited "C:/dl/" already ends with a separator Windows accepts.
+    if (DownloadDir.back() == '/' || DownloadDir.back() == PathSeparator) return DownloadDir;
+    return DownloadDir + PathSeparator;
 }
 
 std::string DefaultDownloadDir() {

@@ -63,7 +63,7 @@ extern int EditMode;         // 1 while typing in UrlField rewrites the selected
 extern int LastSelectedRow;  // selected row at the end of the last list event while stopped
 
 // ---- Program-wide settings ----
-extern std::string ProgramDir;           // where the settings file lives, ends with "/"
+extern std::string ProgramDir;           // where the settings file lives, ends with a separator
 extern int InstalledMode;                // 1: settings in the user's configuration directory
 extern std::string SettingsFileName;     // "Tavimor.ini"
 extern std::string DownloadDir;          // where the link checks save files
@@ -96,5 +96,6 @@ int64_t IntervalPeriod(std::string_view label);
 // for an installed program, the program's directory for a portable one.
 std::string DefaultDownloadDir();
 
-// The download directory as used to build a path: always ending with "/".
+// The download directory as used to build a path: always ending with a
+// separator, PathSeparator unless it already ends with "/".
 std::string DownloadDirWithSeparator();

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -73,26 +72,6 @@ TEST(DateMask, NegativeAndHugeDates) {
     EXPECT_EQ(DateText(all, INT64_MIN), "0000 00 00 00 00 00 00");
     // The well-known last second of a 64-bit time_t.
     EXPECT_EQ(DateText("%yyyy-%mm-%dd %hh:%ii:%ss", INT64_MAX), "292277026596-12-04 15:30:07");
-}
-
-TEST(DateClock, LocalNowIsTheWallClockWithoutZoneShift) {
-    const char* old_tz = std::getenv("TZ");
-    std::string saved = old_tz ? old_tz : "";
-    setenv("TZ", "XYZ-05:45", 1);  // 5:45 east of UTC, no daylight saving
-    tzset();
-    time_t before, after;
-    DateValue now;
-    do {
-        before = time(nullptr);
-        now = LocalNow();
-        after = time(nullptr);
-    } while (before != after);
-    if (old_tz)
-        setenv("TZ", saved.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
-    EXPECT_EQ(now - before, 5 * 3600 + 45 * 60);
 }
 
 }  // namespace

@@ -1,18 +1,15 @@
 #include "runtime/files.h"
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "tests/runtime/open_handles.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 // Reads number to its end the way the link check does; stops a runaway loop.
@@ -30,10 +27,6 @@ Lines ReadFileLines(const TempDir& dir, const std::string& bytes) {
     return lines;
 }
 
-size_t OpenDescriptors() {
-    return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
-}
-
 TEST(FilePaths, DirectoryAndFileNameSplit) {
     struct Case {
         std::string path, directory, name;
@@ -49,25 +42,6 @@ TEST(FilePaths, DirectoryAndFileNameSplit) {
     }
 }
 
-TEST(FilePaths, LocationsAreNeverCut) {
-    EXPECT_EQ(FileNameOf(ExecutablePath()), "runtime_tests");
-    TempDir dir;
-    std::string nested;
-    for (char c = 'a'; c < 'm'; ++c)
-        nested += std::string(30, c) + "/";
-    fs::path deep = fs::canonical(dir.Path()) / nested.substr(0, nested.size() - 1);
-    fs::create_directories(deep);
-    fs::path saved = fs::current_path();
-    ASSERT_EQ(chdir(deep.c_str()), 0);
-    std::string long_dir = CurrentDirectory();
-    ASSERT_EQ(chdir("/"), 0);
-    std::string root = CurrentDirectory();
-    fs::current_path(saved);
-    EXPECT_EQ(long_dir, deep.string() + "/");
-    EXPECT_EQ(root, "/");
-    EXPECT_EQ(QueryFileSize(dir.Write(nested + "f", "xyz")), 3);
-}
-
 TEST(FileQueries, SizeAndRemoval) {
     TempDir dir;
     std::string five = dir.Write("five", "12345");
@@ -77,7 +51,6 @@ TEST(FileQueries, SizeAndRemoval) {
     EXPECT_EQ(QueryFileSize(""), -1);
     EXPECT_EQ(QueryFileSize(dir.Path() + "//"), -2);
     EXPECT_EQ(QueryFileSize(dir.Path().substr(0, dir.Path().size() - 1)), -2);
-    EXPECT_EQ(QueryFileSize("/"), -2);
     EXPECT_EQ(RemoveFile(""), 0);
     EXPECT_EQ(RemoveFile(dir.Path()), 0);
     EXPECT_NE(RemoveFile(five), 0);
@@ -123,8 +96,6 @@ TEST(FileTableSlots, FailuresLeaveSlotsEmpty) {
     EXPECT_EQ(FileReadLine(2), "");
     EXPECT_TRUE(FileAtEnd(2));
     EXPECT_EQ(FileOpenRead(2, dir.Path()) + FileOpenRead(-1, path), 0);
-    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
-    EXPECT_EQ(FileOpenRead(2, dir.File("fifo")), 0);  // must not wait for a writer
     EXPECT_EQ(FileOpenRead(MaxFileNumber + 1, path), 0);
     EXPECT_EQ(FileReadLine(1 << 30), "");
     ASSERT_NE(FileOpenRead(4, path), 0);
@@ -136,17 +107,17 @@ TEST(FileTableSlots, ReopenGrowAndCloseAll) {
     TempDir dir;
     std::string first = dir.Write("first", "1a\n1b\n");
     std::string second = dir.Write("second", "2a\n");
-    size_t baseline = OpenDescriptors();
+    size_t baseline = OpenHandleCount();
     ASSERT_NE(FileOpenRead(3, first), 0);
     EXPECT_FALSE(FileAtEnd(3));
     EXPECT_EQ(FileReadLine(3), "1a");  // the end test consumed nothing
     ASSERT_NE(FileOpenRead(3, second), 0);
-    EXPECT_EQ(OpenDescriptors(), baseline + 1);
+    EXPECT_EQ(OpenHandleCount(), baseline + 1);
     EXPECT_EQ(ReadAll(3), Lines{"2a"});
     ASSERT_NE(FileOpenRead(40, first) * FileOpenRead(MaxFileNumber, second), 0);
     EXPECT_EQ(FileReadLine(40) + FileReadLine(MaxFileNumber), "1a2a");
     FileCloseAll();
-    EXPECT_EQ(OpenDescriptors(), baseline);
+    EXPECT_EQ(OpenHandleCount(), baseline);
     EXPECT_TRUE(FileAtEnd(40));
 }
 

@@ -1,0 +1,112 @@
+// Files and paths on Windows: every path crosses into the W functions as UTF-16,
+// so a program directory of any script works; the handles beneath the
+// FileTable let others read and delete the file while it is open.
+#include <windows.h>
+
+#include "runtime/files.h"
+#include "runtime/native_file.h"
+#include "runtime/wide_text_win32.h"
+
+namespace {
+
+// A NUL would silently cut the path to some other file at the system call.
+bool UsablePath(std::string_view path) {
+    return !path.empty() && path.find('\0') == std::string_view::npos;
+}
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// "C:" or "C:\": a drive root, which has no directory entry of its own.
+bool IsDriveRoot(std::string_view path) {
+    return (path.size() == 2 || (path.size() == 3 && IsSeparator(path[2]))) && path[1] == ':';
+}
+
+int64_t DriveRootSize(std::string_view path) {
+    std::wstring root = WideFromUtf8(path.substr(0, 2)) + L"\\";
+    switch (GetDriveTypeW(root.c_str())) {
+        case DRIVE_FIXED:
+        case DRIVE_REMOVABLE:
+        case DRIVE_REMOTE:
+        case DRIVE_CDROM:
+        case DRIVE_RAMDISK:
+            return -2;
+        default:
+            return -1;
+    }
+}
+
+}  // namespace
+
+const char PathSeparator = '\\';
+
+std::string ExecutablePath() {
+    // The answer is cut, without an error, when the buffer is too small.
+    for (DWORD size = 260; size <= (DWORD{1} << 20); size *= 2) {
+        std::wstring path(size, L'\0');
+        DWORD length = GetModuleFileNameW(nullptr, path.data(), size);
+        if (length == 0) return "";
+        if (length < size) return Utf8FromWide(std::wstring_view(path).substr(0, length));
+    }
+    return "";
+}
+
+std::string CurrentDirectory() {
+    // The first call tells the size; the directory may change between calls.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD needed = GetCurrentDirectoryW(0, nullptr);
+        if (needed == 0) return "";
+        std::wstring path(needed, L'\0');
+        DWORD length = GetCurrentDirectoryW(needed, path.data());
+        if (length == 0) return "";
+        if (length >= needed) continue;
+        std::string directory = Utf8FromWide(std::wstring_view(path).substr(0, length));
+        if (!directory.empty() && directory.back() != '\\') directory += '\\';
+        return directory;
+    }
+    return "";
+}
+
+int64_t QueryFileSize(std::string_view path) {
+    if (!UsablePath(path)) return -1;
+    if (IsDriveRoot(path)) return DriveRootSize(path);
+    std::string name(path);
+    while (name.size() > 1 && IsSeparator(name.back()))
+        name.pop_back();
+    WIN32_FILE_ATTRIBUTE_DATA info{};
+    if (!GetFileAttributesExW(WideFromUtf8(name).c_str(), GetFileExInfoStandard, &info)) return -1;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -2;
+    return static_cast<int64_t>(uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow);
+}
+
+int RemoveFile(std::string_view path) {
+    if (!UsablePath(path)) return 0;
+    return DeleteFileW(WideFromUtf8(path).c_str()) ? 1 : 0;
+}
+
+NativeFile OpenNativeForReading(std::string_view path) {
+    if (!UsablePath(path)) return NoNativeFile;
+    // Sharing delete lets RemoveFile take a file that a link check still reads.
+    HANDLE file =
+        CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return NoNativeFile;
+    // Pipes, consoles and devices are no downloaded files.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return NoNativeFile;
+    }
+    return reinterpret_cast<NativeFile>(file);
+}
+
+size_t ReadNative(NativeFile file, char* buffer, size_t size) {
+    DWORD got = 0;
+    DWORD wanted = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, wanted, &got, nullptr)) return 0;
+    return got;
+}
+
+void CloseNative(NativeFile file) {
+    if (file != NoNativeFile) CloseHandle(reinterpret_cast<HANDLE>(file));
+}
