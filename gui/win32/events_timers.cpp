@@ -1,0 +1,215 @@
+// The Win32 side of the waits and the slot timers. The queue, the deadlines and
+// the rules for when a tick may run live in gui/event_core; this file feeds
+// them the thread's messages and one WM_TIMER at the next deadline.
+//
+// A tick runs only where a wait allows it: one per WaitEvent, any number inside
+// a modal dialog, none inside a link check's transfer or closing paint; a tick
+// that falls due elsewhere is kept pending (one per timer) and runs at the next
+// wait.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <limits>
+#include <system_error>
+#include <thread>
+
+#include "gui/boot_clock.h"
+#include "gui/event_core.h"
+#include "gui/gui.h"
+#include "gui/win32/win32_backend.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// SetTimer takes 32-bit milliseconds and counts on its own clock: the alarm is
+// reached in steps of at most a day, each measured again on the boot clock.
+constexpr int64_t LongestStepMs = 24 * 3600 * 1000;
+// Progress during a transfer is shown at most four times a second.
+constexpr auto RefreshInterval = std::chrono::milliseconds(250);
+// Windows calls a window that has not looked at its messages for five seconds
+// "not responding"; a transfer's loop looks more often than that.
+constexpr DWORD LongestTransferWaitMs = 1000;
+
+void RearmAlarm() {
+    HWND frame = FrameHandle();
+    if (!frame) return;
+    int64_t next = NextSlotDeadline();
+    if (next == std::numeric_limits<int64_t>::max()) {
+        KillTimer(frame, AlarmTimerId);
+        return;
+    }
+    int64_t left = std::clamp<int64_t>(next - BootClockMs(), USER_TIMER_MINIMUM, LongestStepMs);
+    SetTimer(frame, AlarmTimerId, static_cast<UINT>(left), nullptr);
+}
+
+// Tab and Shift+Tab move the focus through the enabled, visible controls in
+// the order of their creation, as in a dialog box, and report nothing.
+bool MoveFocusOnTab(const MSG& message) {
+    if (message.message != WM_KEYDOWN || message.wParam != VK_TAB) return false;
+    HWND frame = FrameHandle();
+    if (!InsideFrame(message.hwnd) || GetKeyState(VK_CONTROL) < 0) return false;
+    HWND focus = GetFocus();
+    // A control's own child (the list's header) stands for the control.
+    while (focus && focus != frame && GetParent(focus) != frame)
+        focus = GetParent(focus);
+    bool back = GetKeyState(VK_SHIFT) < 0;
+    HWND next = GetNextDlgTabItem(frame, focus == frame ? nullptr : focus, back);
+    if (!next) return true;
+    SetFocus(next);
+    // Like a dialog box, a field reached by Tab has its text selected.
+    if (SendMessageW(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) {
+        SendMessageW(next, EM_SETSEL, 0, -1);
+    }
+    return true;
+}
+
+void Dispatch(const MSG& message) {
+    if (MoveFocusOnTab(message)) return;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+int WaitForNew(int64_t limit_ms) {
+    TickAllowance one(1, true);
+    const auto end = SteadyClock::now() + std::chrono::milliseconds(std::max<int64_t>(limit_ms, 0));
+    while (true) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) continue;  // nobody ends this loop but the program
+            Dispatch(message);
+            if (one.Spent()) return FinishWait(TimerMessage);
+            if (int kind = TakeReadyEvent()) return kind;
+        }
+        DWORD timeout = INFINITE;
+        if (limit_ms >= 0) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now());
+            if (left.count() <= 0) return FinishWait(0);
+            timeout = static_cast<DWORD>(std::min<int64_t>(left.count(), INFINITE - 1));
+        }
+        MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
+// Everything but the user's input: paint, messages sent by other threads and
+// the shell, posted ones, timers (whose ticks the allowance keeps pending).
+void DispatchAllButInput() {
+    MSG message;
+    constexpr UINT Kinds = PM_QS_PAINT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | Kinds)) {
+        if (message.message != WM_QUIT) DispatchMessageW(&message);
+    }
+}
+
+}  // namespace
+
+void OnAlarm() {
+    ExpireSlotTimers(BootClockMs());
+    RearmAlarm();
+}
+
+TicksRunFreely::TicksRunFreely() : allowance_(TickAllowance::Unlimited, false) {
+    if (HavePendingTicks() && FrameHandle()) {
+        PostMessageW(FrameHandle(), RunPendingTicksMessage, 0, 0);
+    }
+}
+
+void QueueControlEvent(int control, int type, bool collapse) {
+    QueueGuiEvent({ControlEvent, ControlWindowNumber(), control, type}, collapse);
+}
+
+void QueueCloseRequest(int window) {
+    QueueGuiEvent({CloseRequest, window, window, 0}, true);
+}
+
+void ReleaseEvents() {
+    if (FrameHandle()) KillTimer(FrameHandle(), AlarmTimerId);
+    ResetEventCore();
+}
+
+int WaitEvent(int64_t limitMs) {
+    if (int kind = TakeReadyEvent()) return kind;
+    if (!GuiStarted()) return FinishWait(0);
+    if (HavePendingTicks()) {
+        // Input that waited behind a transfer goes before the ticks deferred by it.
+        {
+            TickAllowance none(0, false);
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.message != WM_QUIT) Dispatch(message);
+            }
+        }
+        if (int kind = TakeReadyEvent()) return kind;
+        if (RunOnePendingTick()) return FinishWait(TimerMessage);
+    }
+    return WaitForNew(limitMs);
+}
+
+int EventControl() {
+    return CurrentEvent().control;
+}
+
+int EventType() {
+    return CurrentEvent().type;
+}
+
+void PaintPending() {
+    if (HWND frame = FrameHandle()) {
+        RedrawWindow(frame, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    }
+}
+
+int KeepPaintingWhile(const std::function<int()>& work, const std::function<void()>& refresh) {
+    if (!work) return 0;
+    if (!FrameHandle()) return work();
+    HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!finished) return work();
+    TickAllowance no_ticks(0, false);
+    std::atomic<bool> done{false};
+    int result = 0;
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            result = work();
+            done.store(true);
+            SetEvent(finished);
+        });
+    } catch (const std::system_error&) {
+        CloseHandle(finished);
+        return work();  // no thread to spare: the window just does not paint meanwhile
+    }
+    auto next_refresh = SteadyClock::now() + RefreshInterval;
+    while (!done.load()) {
+        DWORD timeout = LongestTransferWaitMs;
+        if (refresh) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_refresh -
+                                                                              SteadyClock::now());
+            timeout = static_cast<DWORD>(std::clamp<int64_t>(left.count(), 0, timeout));
+        }
+        // Input is not waited for: it stays queued for after the transfer.
+        MsgWaitForMultipleObjectsEx(1, &finished, timeout,
+                                    QS_PAINT | QS_POSTMESSAGE | QS_SENDMESSAGE | QS_TIMER, 0);
+        DispatchAllButInput();
+        if (refresh && !done.load() && SteadyClock::now() >= next_refresh) {
+            refresh();
+            next_refresh = SteadyClock::now() + RefreshInterval;
+        }
+    }
+    worker.join();
+    CloseHandle(finished);
+    return result;
+}
+
+void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure) {
+    if (!WindowHandle(window) || !procedure) return;
+    ArmSlotTimer(window, identifier, periodMs, procedure, BootClockMs());
+    RearmAlarm();
+}
+
+void StopSlotTimer(int window, int identifier) {
+    DropSlotTimer(window, identifier);
+    RearmAlarm();
+}
