@@ -202,8 +202,12 @@ void OnListNotify(const NMHDR& header) {
 }
 
 void OnComboCommand(int control, int code) {
-    // Windows tells only the user's choices; the program's own go quietly anyway.
-    if (code == CBN_SELCHANGE && QuietRows == 0 && ControlOfKind(control, ControlKind::Combo)) {
+    HWND combo = ControlOfKind(control, ControlKind::Combo);
+    if (!combo || QuietRows > 0) return;
+    // Moving through the opened list only points at items; the choice is made
+    // when it closes on one. In the closed control every arrow key chooses.
+    bool dropped = SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0) != 0;
+    if (code == CBN_SELENDOK || (code == CBN_SELCHANGE && !dropped)) {
         QueueControlEvent(control, SelectionChange, true);
     }
 }
