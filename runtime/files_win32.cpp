@@ -82,7 +82,23 @@ int64_t QueryFileSize(std::string_view path) {
 
 int RemoveFile(std::string_view path) {
     if (!UsablePath(path)) return 0;
-    return DeleteFileW(WideFromUtf8(path).c_str()) ? 1 : 0;
+    std::wstring name = WideFromUtf8(path);
+    // Deleted the POSIX way the name goes at once, even while a link check still
+    // reads the file; a plain delete would leave it listed until then.
+    HANDLE file =
+        CreateFileW(name.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    // FileDispositionInfoEx (21) with DELETE | POSIX_SEMANTICS, spelled out
+    // since the headers hide it from programs that also run before Windows 10,
+    // where the call fails and the plain delete below does the work.
+    struct {
+        DWORD flags;
+    } disposition{0x1 | 0x2};
+    bool removed = SetFileInformationByHandle(file, static_cast<FILE_INFO_BY_HANDLE_CLASS>(21),
+                                              &disposition, sizeof disposition) != 0;
+    CloseHandle(file);
+    return removed || DeleteFileW(name.c_str()) ? 1 : 0;
 }
 
 NativeFile OpenNativeForReading(std::string_view path) {

@@ -107,17 +107,6 @@ HANDLE CreateTemporaryFile(const std::wstring& path, std::wstring& temp_path) {
     return INVALID_HANDLE_VALUE;
 }
 
-// ReplaceFileW keeps the old file's attributes and permissions on the new one;
-// a file that is not there yet is simply moved into place.
-bool MoveIntoPlace(const std::wstring& temp_path, const std::wstring& path) {
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return ReplaceFileW(path.c_str(), temp_path.c_str(), nullptr,
-                            REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
-    }
-    return MoveFileExW(temp_path.c_str(), path.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
 }  // namespace
 
 std::optional<std::string> ReadSettingsBytes(std::string_view path) {
@@ -145,7 +134,10 @@ bool ReplaceSettingsFile(std::string_view path, std::string_view bytes) {
         if (!temp.Valid()) return false;
         written = WriteAll(temp.Get(), bytes) && FlushFileBuffers(temp.Get());
     }
-    if (!written || !MoveIntoPlace(temp_path, target)) {
+    // A plain rename, not ReplaceFileW: that one may leave a file of its own
+    // behind when it fails, and the settings file has no attributes to keep.
+    if (!written || !MoveFileExW(temp_path.c_str(), target.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileW(temp_path.c_str());
         return false;
     }

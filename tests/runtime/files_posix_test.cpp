@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -14,8 +13,13 @@
 
 namespace fs = std::filesystem;
 
-size_t OpenHandleCount() {
-    return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+bool HeldOpen(const std::string& path) {
+    const fs::path file = fs::canonical(path);
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code gone;  // the iterator's own descriptor, or one closed meanwhile
+        if (fs::read_symlink(entry.path(), gone) == file) return true;
+    }
+    return false;
 }
 
 namespace {

@@ -64,9 +64,10 @@ TEST(FileQueries, RemovedWhileOpenStaysReadable) {
     ASSERT_NE(FileOpenRead(7, path), 0);
     EXPECT_EQ(FileReadLine(7).size(), 5000u);
     EXPECT_NE(RemoveFile(path), 0);
-    EXPECT_EQ(QueryFileSize(path), -1);
     EXPECT_EQ(ReadAll(7), Lines{"second"});
     FileClose(7);
+    // Older Windows (and Wine) keep the name listed until the last handle goes.
+    EXPECT_EQ(QueryFileSize(path), -1);
 }
 
 TEST(FileLines, LineEndsAndBufferBoundaries) {
@@ -107,17 +108,17 @@ TEST(FileTableSlots, ReopenGrowAndCloseAll) {
     TempDir dir;
     std::string first = dir.Write("first", "1a\n1b\n");
     std::string second = dir.Write("second", "2a\n");
-    size_t baseline = OpenHandleCount();
     ASSERT_NE(FileOpenRead(3, first), 0);
     EXPECT_FALSE(FileAtEnd(3));
     EXPECT_EQ(FileReadLine(3), "1a");  // the end test consumed nothing
     ASSERT_NE(FileOpenRead(3, second), 0);
-    EXPECT_EQ(OpenHandleCount(), baseline + 1);
+    EXPECT_FALSE(HeldOpen(first));
+    EXPECT_TRUE(HeldOpen(second));
     EXPECT_EQ(ReadAll(3), Lines{"2a"});
     ASSERT_NE(FileOpenRead(40, first) * FileOpenRead(MaxFileNumber, second), 0);
     EXPECT_EQ(FileReadLine(40) + FileReadLine(MaxFileNumber), "1a2a");
     FileCloseAll();
-    EXPECT_EQ(OpenHandleCount(), baseline);
+    EXPECT_FALSE(HeldOpen(first) || HeldOpen(second));
     EXPECT_TRUE(FileAtEnd(40));
 }
 

@@ -1,7 +1,7 @@
-// How many files, sockets and other handles the test process holds open, so a
-// test can see that closing really closed. One definition per platform.
+// Whether the test process still holds a file open, so a test can see that
+// closing really closed. One definition per platform.
 #pragma once
 
-#include <cstddef>
+#include <string>
 
-size_t OpenHandleCount();
+bool HeldOpen(const std::string& path);

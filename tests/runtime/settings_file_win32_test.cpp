@@ -1,0 +1,99 @@
+// The settings store on Windows: files that other programs hold open, the
+// read-only attribute, and a settings directory outside any code page.
+#include <windows.h>
+
+#include <string>
+
+#include "runtime/wide_text_win32.h"
+#include "tests/runtime/settings_file_fixture.h"
+
+namespace {
+
+// Another program's handle on the file, as long as the object lives.
+class HeldFile {
+  public:
+    HeldFile(const std::string& path, DWORD access, DWORD share)
+        : handle_(CreateFileW(WideFromUtf8(path).c_str(), access, share, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~HeldFile() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+  private:
+    HANDLE handle_;
+};
+
+const std::string Old = "[G]\r\nk = old\r\n";
+
+// Each holder keeps the old bytes and leaves no temporary file. Those that do
+// not let us write fail at once; one that lets us write but not delete fails
+// only when the new file is renamed over the old, the last step of the save.
+TEST_F(SettingsFileTest, FilesHeldByOthersAreLockedAndKeepTheirBytes) {
+    const struct {
+        const char* holder;
+        DWORD access, share;
+        int created;
+    } cases[] = {
+        {"no sharing", GENERIC_READ, 0, 0},
+        {"a reader that shares reading only", GENERIC_READ, FILE_SHARE_READ, 0},
+        {"a writer", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0},
+        {"a reader that refuses deletion", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.holder);
+        std::string path = dir.Write("Tavimor.ini", Old);
+        {
+            HeldFile other(path, c.access, c.share);
+            ASSERT_TRUE(other.Held());
+            EXPECT_EQ(CreateSettingsFile(path), c.created);
+            WriteText("k", "new");
+            // With no document there is nothing to write; with one the rename fails.
+            EXPECT_EQ(CloseSettingsFile(), c.created == 0 ? 1 : 0);
+        }
+        EXPECT_EQ(ReadWholeFile(path), Old);
+        EXPECT_EQ(Entries(), OnlyIni);
+    }
+}
+
+TEST_F(SettingsFileTest, ReadOnlyFileIsLockedButStillRead) {
+    std::string path = dir.Write("Tavimor.ini", Old);
+    ASSERT_TRUE(SetFileAttributesW(WideFromUtf8(path).c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(CreateSettingsFile(path), 0);
+    ASSERT_NE(OpenSettingsFile(path), 0);
+    SelectGroup("G");
+    EXPECT_EQ(ReadText("k", ""), "old");
+    WriteText("k", "new");
+    EXPECT_EQ(CloseSettingsFile(), 0);
+    SetFileAttributesW(WideFromUtf8(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ReadWholeFile(path), Old);
+}
+
+// Another program writing the file does not stop us reading what it holds.
+TEST_F(SettingsFileTest, AFileOpenForWritingElsewhereIsStillRead) {
+    std::string path = dir.Write("Tavimor.ini", Old);
+    HeldFile writer(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(writer.Held());
+    ASSERT_NE(OpenSettingsFile(path), 0);
+    SelectGroup("G");
+    EXPECT_EQ(ReadText("k", ""), "old");
+}
+
+TEST_F(SettingsFileTest, ANonAsciiSettingsDirectoryRoundTrips) {
+    const std::string folder = dir.File("\xC3\x9C\xE6\x9D\xB1 \xF0\x9F\x93\xA6") + "\\";
+    ASSERT_TRUE(fs::create_directory(NativePath(folder)));
+    const std::string path = folder + "Tavimor.ini";
+    ASSERT_NE(CreateSettingsFile(path), 0);
+    SelectGroup("Global");
+    WriteText("Default Download Directory", folder);
+    ASSERT_NE(CloseSettingsFile(), 0);
+    ASSERT_NE(OpenSettingsFile(path), 0);
+    SelectGroup("Global");
+    EXPECT_EQ(ReadText("Default Download Directory", ""), folder);
+    EXPECT_NE(CloseSettingsFile(), 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(NativePath(folder)), {}), 1);
+}
+
+}  // namespace
