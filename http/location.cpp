@@ -87,10 +87,16 @@ std::string RemoveDotSegments(std::string_view input) {
 
 // RFC 3986, 5.2.3.
 std::string Merge(const Parts& base, std::string_view path) {
-    if (base.authority && base.path.empty()) return "/" + std::string(path);
-    std::size_t slash = base.path.rfind('/');
-    if (slash == npos) return std::string(path);
-    return base.path.substr(0, slash + 1) + std::string(path);
+    // Built by appending: g++ 12 warns falsely (-Wrestrict) on "/" + string at -O3.
+    std::string merged;
+    if (base.authority && base.path.empty()) {
+        merged = "/";
+    } else {
+        std::size_t slash = base.path.rfind('/');
+        if (slash != npos) merged = base.path.substr(0, slash + 1);
+    }
+    merged += path;
+    return merged;
 }
 
 // RFC 3986, 5.2.2, strict: a scheme in the reference is never taken for the
