@@ -16,7 +16,7 @@
 
 namespace {
 
-// Windows names its temporary folders "...\\Temp\\"; Linux has /tmp/ as well,
+// Windows names its temporary folders "...\Temp\"; Linux has /tmp/ as well,
 // and "/temp/" in case someone mirrors the Windows habit.
 bool InTemporaryDirectory(std::string_view dir) {
     std::string lower = LowerText(dir);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "runtime/files.h"
 #include "tests/app/app_fixture.h"
 
 namespace {
@@ -129,19 +130,41 @@ TEST_F(StartUpTest, PlacesTheNineControlsWithTheirTexts) {
 }
 
 TEST(ProgramDir, TemporaryDirectoriesHandOverToTheCurrentDirectory) {
-    const std::pair<const char*, const char*> cases[] = {
+    // Windows knows only its own "\Temp\"; Linux takes "/tmp/" and "/temp/" too.
+    const bool windows = PathSeparator == '\\';
+    const struct {
+        const char* executable;
+        std::string expected;
+    } cases[] = {
         {"/opt/tavimor/tavimor", "/opt/tavimor/"},
-        {"/home/u/Temp/x/tavimor", "/cwd/"},
-        {"/tmp/tavimor", "/cwd/"},
-        {"/var/TMP/a/tavimor", "/cwd/"},
+        {"/home/u/Temp/x/tavimor", windows ? "/home/u/Temp/x/" : "/cwd/"},
+        {"/tmp/tavimor", windows ? "/tmp/" : "/cwd/"},
+        {"/var/TMP/a/tavimor", windows ? "/var/TMP/a/" : "/cwd/"},
         {"C:\\Users\\u\\AppData\\Local\\TEMP\\x\\tavimor.exe", "/cwd/"},
+        {"D:\\Temp\\tavimor.exe", "/cwd/"},
+        {"D:\\Temporary\\tavimor.exe", "D:\\Temporary\\"},
         {"/home/u/temporary/tavimor", "/home/u/temporary/"},
         {"/home/u/tmpfiles/tavimor", "/home/u/tmpfiles/"},
     };
-    for (const auto& [executable, expected] : cases)
-        EXPECT_EQ(ProgramDirFor(executable, "/cwd/"), expected) << executable;
+    for (const auto& c : cases)
+        EXPECT_EQ(ProgramDirFor(c.executable, "/cwd/"), c.expected) << c.executable;
 }
 
+#ifdef _WIN32
+// An installed copy on Windows keeps its settings in the roaming application
+// data; a directory the program cannot write makes a copy an installed one.
+TEST(SettingsPlace, AProgramThatCannotWriteItsDirectoryUsesApplicationData) {
+    TempDir bin;
+    const SettingsPlace portable = SettingsPlaceFor(bin.File("tavimor.exe"), "C:\\cwd\\", "");
+    EXPECT_FALSE(portable.installed);
+    const SettingsPlace installed =
+        SettingsPlaceFor(bin.File("missing\\tavimor.exe"), "C:\\cwd\\", "");
+    EXPECT_TRUE(installed.installed);
+    EXPECT_TRUE(installed.directory.ends_with("\\Tavimor\\")) << installed.directory;
+    EXPECT_TRUE(std::filesystem::is_directory(NativePath(installed.directory)));
+    EXPECT_TRUE(std::filesystem::is_empty(NativePath(bin.Path())));
+}
+#else  // HOME and the XDG variables mean nothing to the Windows program
 // Each case sets the environment, then asks where a program at exe keeps its
 // settings; the installed ones must have their directory made for them.
 TEST(SettingsPlace, AnInstalledProgramKeepsItsSettingsInTheUsersConfiguration) {
@@ -209,6 +232,8 @@ TEST_F(StartUpTest, AnInstalledFirstRunOffersTheUsersDownloadFolder) {
     }
     unsetenv("XDG_CONFIG_HOME");
 }
+
+#endif
 
 TEST_F(StartUpTest, ASecondProgramOnTheSameFileTouchesNothing) {
     HoldInstanceElsewhere(dir.Path() + "Tavimor.ini");

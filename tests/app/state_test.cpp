@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/dates.h"
+#include "runtime/files.h"
 
 namespace {
 
@@ -38,12 +39,17 @@ TEST(State, IntervalPeriodsComeFromExactLabels) {
 TEST(State, DownloadDirAlwaysEndsWithASeparatorAndNeverBecomesTheRoot) {
     ResetState();
     ProgramDir = "/opt/tavimor/";
-    DownloadDir = "/home/u/Downloads";
-    EXPECT_EQ(DownloadDirWithSeparator(), "/home/u/Downloads/");
-    DownloadDir = "/home/u/Downloads/";
-    EXPECT_EQ(DownloadDirWithSeparator(), "/home/u/Downloads/");
-    DownloadDir = "";
-    EXPECT_EQ(DownloadDirWithSeparator(), "/opt/tavimor/");
+    const std::string sep(1, PathSeparator);
+    const std::pair<std::string, std::string> cases[] = {
+        {"/home/u/Downloads", "/home/u/Downloads" + sep},
+        {"D:\\dl" + sep, "D:\\dl" + sep},
+        {"D:/dl/", "D:/dl/"},  // "/" is a separator everywhere
+        {"", "/opt/tavimor/"},
+    };
+    for (const auto& [download_dir, used] : cases) {
+        DownloadDir = download_dir;
+        EXPECT_EQ(DownloadDirWithSeparator(), used) << download_dir;
+    }
 }
 
 }  // namespace
