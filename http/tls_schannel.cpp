@@ -4,11 +4,14 @@
 // checked here after the handshake, by the chain engine against the user's and
 // the machine's root stores and by the SSL policy for the host name, so the
 // checks are the same on every Windows and under Wine and none can be skipped.
+// Winsock first (windows.h would bring the old one), then what SCH_CREDENTIALS
+// needs before schannel.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include <subauth.h>
 #include <wincrypt.h>
 #include <wininet.h>  // SECURITY_FLAG_IGNORE_CERT_CN_INVALID only
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #define SCHANNEL_USE_BLACKLISTS
 #include <schannel.h>
 #define SECURITY_WIN32
@@ -50,6 +53,8 @@ constexpr std::size_t MaxReceive = 64 * 1024;
 // it up to the largest, where a peer sending more without a record ends is refused.
 constexpr std::size_t IncomingSize = 2 * MaxReceive;
 constexpr std::size_t MaxIncoming = 1 << 20;
+// The content type of a TLS record that carries an alert, close_notify among them.
+constexpr unsigned char AlertRecord = 21;
 
 constexpr ULONG ContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
                                ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
@@ -242,7 +247,14 @@ bool ChainIsTrusted(PCCERT_CONTEXT cert, const Peer& peer) {
     policy.pvExtraPolicyPara = &ssl;
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
+    // Wine's policy lets a chain pass that ends short of any root it knows, as
+    // one signed by a CA nobody trusts does: the chain's own errors count too.
+    // Revocation was not asked for, so its status is unknown by design.
+    DWORD errors = chain->TrustStatus.dwErrorStatus &
+                   ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
+                                       CERT_TRUST_IS_OFFLINE_REVOCATION);
     bool trusted =
+        errors == CERT_TRUST_NO_ERROR &&
         CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
         status.dwError == 0;
     CertFreeCertificateChain(chain);
@@ -271,17 +283,22 @@ Opened DecryptOne(TlsSession& session, Clock::time_point deadline) {
                             {0, SECBUFFER_EMPTY, nullptr},
                             {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+    bool alert = static_cast<unsigned char>(session.incoming[0]) == AlertRecord;
     SECURITY_STATUS status = DecryptMessage(&session.context, &desc, 0, nullptr);
     if (status == SEC_E_INCOMPLETE_MESSAGE) return Opened::NeedMore;
     if (status == SEC_I_CONTEXT_EXPIRED) return Opened::Closed;
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) return Opened::Failed;
     // The data lie inside incoming: copied out before the rest moves up.
+    session.plain.clear();
     if (const SecBuffer* data = FindBuffer(buffers, 4, SECBUFFER_DATA)) {
         const char* bytes = static_cast<const char*>(data->pvBuffer);
         session.plain.assign(bytes, bytes + data->cbBuffer);
         session.plain_taken = 0;
     }
     KeepExtra(session, FindBuffer(buffers, 4, SECBUFFER_EXTRA));
+    // Wine's SChannel reports the peer's close_notify as an alert record that
+    // decrypts to nothing, where Windows says SEC_I_CONTEXT_EXPIRED.
+    if (status == SEC_E_OK && alert && session.plain.empty()) return Opened::Closed;
     if (status == SEC_I_RENEGOTIATE && !Handshake(session, deadline)) return Opened::Failed;
     return Opened::Data;
 }

@@ -1,9 +1,5 @@
 #include "http/fetch.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -14,6 +10,7 @@
 
 #include "http/net.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/server_sockets.h"
 #include "tests/support/temp_dir.h"
 
 using namespace std::chrono_literals;
@@ -192,28 +189,26 @@ TEST_F(Fetch, MakesNoConnectionWhenItCannotSucceed) {
 // time limit can end the wait. That is the program's own limit; short send and
 // receive limits keep a connection that did get set up from passing for one.
 TEST_F(Fetch, GivesUpAConnectionThatIsNeverSetUp) {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    auto* any = reinterpret_cast<sockaddr*>(&address);
-    ASSERT_EQ(bind(listener, any, size) | listen(listener, 0) | getsockname(listener, any, &size),
-              0);
-    int filler = socket(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(connect(filler, any, size), 0);
+    int port = 0;
+    ServerSocket listener = NoServerSocket;
+    ServerSocket filler = NoServerSocket;
+    if (!ListenWithFullQueue(port, listener, filler)) {
+        CloseServerSocket(filler);
+        CloseServerSocket(listener);
+        FAIL() << "cannot fill a listener's queue";
+    }
 
     const std::chrono::milliseconds limit = FetchLimits{}.connect;
     SetFetchLimitsForTests({limit, 1s, 1s});
-    std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/f";
+    std::string url = "http://127.0.0.1:" + std::to_string(port) + "/f";
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(FetchHttpFile(url, target_), 0);
     auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     EXPECT_GE(waited.count(), limit.count());
     EXPECT_LT(waited.count(), (limit + 5s).count());
-    close(filler);
-    close(listener);
+    CloseServerSocket(filler);
+    CloseServerSocket(listener);
 }
 
 }  // namespace

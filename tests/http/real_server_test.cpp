@@ -7,7 +7,7 @@
 
 #include "http/fetch.h"
 #include "http/net.h"
-#include "tests/support/loopback_server.h"
+#include "tests/support/python_web_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

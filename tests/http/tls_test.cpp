@@ -1,6 +1,5 @@
 // https through the transport seam, against Python's ssl module as the server and
 // certificates made by the openssl command at test time.
-#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <iostream>
@@ -107,12 +106,12 @@ TEST_F(Tls, GivesUpOnAServerThatNeverAnswersAtTheLimit) {
     // The kernel completes TCP for a listener that never accepts, so the hello
     // is delivered and nobody ever answers it.
     int port = 0;
-    int listener = ListenOnLoopback(port, 4, "silent server");
-    ASSERT_GE(listener, 0);
+    ServerSocket listener = ListenOnLoopback(port, 4, "silent server");
+    ASSERT_NE(listener, NoServerSocket);
     auto start = Clock::now();
     std::optional<Transport> transport = TransportOpen("127.0.0.1", port, true, 1s);
     auto took = Clock::now() - start;
-    close(listener);
+    CloseServerSocket(listener);
     EXPECT_FALSE(transport);
     EXPECT_GE(took, 1s);
     EXPECT_LT(took, 3s);

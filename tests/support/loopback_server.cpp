@@ -1,21 +1,9 @@
 #include "tests/support/loopback_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <algorithm>
-#include <cerrno>
 #include <thread>
 
 #include <gtest/gtest.h>
-
-#include "tests/support/server_sockets.h"
 
 using namespace std::chrono_literals;
 
@@ -40,8 +28,8 @@ std::vector<ServerPiece> EveryBytes(std::string_view bytes, std::size_t size,
 
 LoopbackServer::LoopbackServer(std::vector<ServerPiece> answer, ServerEnd end)
     : answer_(std::move(answer)), end_(end) {
-    listen_fd_ = ListenOnLoopback(port_, 16, "loopback server");
-    if (listen_fd_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
+    listener_ = ListenOnLoopback(port_, 16, "loopback server");
+    if (listener_ == NoServerSocket || !wake_.IsOpen()) {
         ADD_FAILURE() << "loopback server cannot start";
         return;
     }
@@ -53,9 +41,7 @@ LoopbackServer::LoopbackServer(std::string_view answer)
 
 LoopbackServer::~LoopbackServer() {
     Stop();
-    for (int fd : {listen_fd_, wake_[0], wake_[1]}) {
-        if (fd >= 0) close(fd);
-    }
+    CloseServerSocket(listener_);
 }
 
 std::string LoopbackServer::Url(std::string_view path) const {
@@ -64,8 +50,7 @@ std::string LoopbackServer::Url(std::string_view path) const {
 
 void LoopbackServer::Stop() {
     if (!thread_.joinable()) return;
-    char wake = 1;
-    if (write(wake_[1], &wake, 1) != 1) ADD_FAILURE() << "cannot wake the loopback server";
+    wake_.Signal("loopback server");
     thread_.join();
 }
 
@@ -80,102 +65,41 @@ int LoopbackServer::Connections() const {
 }
 
 void LoopbackServer::Run() {
-    for (;;) {
-        pollfd entries[2] = {{listen_fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (poll(entries, 2, -1) < 0 && errno != EINTR) break;
-        if (entries[1].revents != 0) break;
-        if (entries[0].revents == 0) continue;
-        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+    while (WaitReadable(listener_, wake_)) {
+        ServerSocket client = AcceptClient(listener_);
+        if (client == NoServerSocket) continue;
         int first = 0;
         {
             std::lock_guard lock(mutex_);
             first = ++connections_ == 1;
         }
-        if (first) Serve(fd);
-        close(fd);
+        if (first) Serve(client);
+        CloseServerSocket(client);
     }
     CountPending();
 }
 
 // Connections the client completed but nobody accepted yet still count.
 void LoopbackServer::CountPending() {
-    int flags = fcntl(listen_fd_, F_GETFL);
-    fcntl(listen_fd_, F_SETFL, flags | O_NONBLOCK);
-    for (int fd; (fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-        close(fd);
-        std::lock_guard lock(mutex_);
-        ++connections_;
-    }
+    int waiting = CloseWaitingClients(listener_);
+    std::lock_guard lock(mutex_);
+    connections_ += waiting;
 }
 
 // Returns false when the server was told to stop during the pause.
 bool LoopbackServer::WaitWake(std::chrono::milliseconds pause) const {
-    return PauseUnlessWoken(wake_[0], pause);
+    return PauseUnlessWoken(wake_, pause);
 }
 
-void LoopbackServer::Serve(int fd) {
-    std::string request = ReceiveRequest(fd);
+void LoopbackServer::Serve(ServerSocket client) {
+    std::string request = ReceiveRequest(client);
     {
         std::lock_guard lock(mutex_);
         request_ = request;
     }
     for (const ServerPiece& piece : answer_) {
         if (piece.pause.count() > 0 && !WaitWake(piece.pause)) return;
-        SendAll(fd, piece.bytes);
+        SendAll(client, piece.bytes);
     }
     if (end_ == ServerEnd::Stall) WaitWake(std::chrono::milliseconds(-1));
-}
-
-namespace {
-
-bool Accepts(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    bool accepted = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return accepted;
-}
-
-}  // namespace
-
-PythonWebServer::PythonWebServer(const std::string& directory) {
-    // The port is found free and then handed over; nothing else here takes ports.
-    int probe = ListenOnLoopback(port_, 1, "python web server");
-    if (probe >= 0) close(probe);
-    std::string port_text = std::to_string(port_);
-    const char* argv[] = {"python3", "-m",        "http.server", port_text.c_str(),
-                          "--bind",  "127.0.0.1", "--directory", directory.c_str(),
-                          nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawnp(&pid_, "python3", &actions, nullptr, const_cast<char* const*>(argv),
-                     environ) != 0) {
-        pid_ = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-}
-
-PythonWebServer::~PythonWebServer() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-}
-
-bool PythonWebServer::Ready() {
-    for (int i = 0; i < 200 && pid_ > 0; ++i) {
-        if (Accepts(port_)) return true;
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
-std::string PythonWebServer::Url(std::string_view path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/" + std::string(path);
 }

@@ -5,10 +5,8 @@
 // bytes up to the first empty line), then sends the answer in the pieces a
 // test chose, each after its pause, and then closes the connection or stalls
 // until the server is stopped. Further connections are counted and closed.
-// PythonWebServer is a real one that nobody here wrote: python3's http.server.
 #pragma once
 
-#include <sys/types.h>
 #include <chrono>
 #include <cstddef>
 #include <mutex>
@@ -16,6 +14,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "tests/support/server_sockets.h"
 
 struct ServerPiece {
     std::string bytes;
@@ -56,37 +56,17 @@ class LoopbackServer {
 
   private:
     void Run();
-    void Serve(int fd);
+    void Serve(ServerSocket client);
     bool WaitWake(std::chrono::milliseconds pause) const;
     void CountPending();
 
     std::vector<ServerPiece> answer_;
     ServerEnd end_;
-    int listen_fd_ = -1;
-    int wake_[2] = {-1, -1};
+    ServerSocket listener_ = NoServerSocket;
+    WakeSignal wake_;
     int port_ = 0;
     mutable std::mutex mutex_;
     std::string request_;
     int connections_ = 0;
     std::thread thread_;
-};
-
-// "python3 -m http.server" serving directory on a free port of 127.0.0.1,
-// stopped when the object goes out of scope.
-class PythonWebServer {
-  public:
-    explicit PythonWebServer(const std::string& directory);
-    ~PythonWebServer();
-    PythonWebServer(const PythonWebServer&) = delete;
-    PythonWebServer& operator=(const PythonWebServer&) = delete;
-
-    // Waits up to 10 seconds for the server to take connections; false when it
-    // could not be started, died, or never did.
-    bool Ready();
-    // "http://127.0.0.1:<port>/" followed by path.
-    std::string Url(std::string_view path) const;
-
-  private:
-    int port_ = 0;
-    pid_t pid_ = -1;
 };

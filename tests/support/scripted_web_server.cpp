@@ -1,11 +1,5 @@
 #include "tests/support/scripted_web_server.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <cerrno>
-
 #include <gtest/gtest.h>
 
 #include "tests/support/server_sockets.h"
@@ -28,8 +22,8 @@ ServerAnswer NotFound() {
 }  // namespace
 
 ScriptedWebServer::ScriptedWebServer(bool ipv6) : ipv6_(ipv6) {
-    listen_fd_ = ListenOnLoopback(port_, 64, "scripted web server", ipv6);
-    if (listen_fd_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
+    listener_ = ListenOnLoopback(port_, 64, "scripted web server", ipv6);
+    if (listener_ == NoServerSocket || !wake_.IsOpen()) {
         ADD_FAILURE() << "scripted web server cannot start";
         return;
     }
@@ -38,9 +32,7 @@ ScriptedWebServer::ScriptedWebServer(bool ipv6) : ipv6_(ipv6) {
 
 ScriptedWebServer::~ScriptedWebServer() {
     Stop();
-    for (int fd : {listen_fd_, wake_[0], wake_[1]}) {
-        if (fd >= 0) close(fd);
-    }
+    CloseServerSocket(listener_);
 }
 
 std::string ScriptedWebServer::Url(std::string_view target) const {
@@ -83,24 +75,19 @@ std::vector<std::string> ScriptedWebServer::UnusedTargets() const {
 
 void ScriptedWebServer::Stop() {
     if (!thread_.joinable()) return;
-    char wake = 1;
-    if (write(wake_[1], &wake, 1) != 1) ADD_FAILURE() << "cannot wake the scripted web server";
+    wake_.Signal("scripted web server");
     thread_.join();
 }
 
 void ScriptedWebServer::Run() {
-    for (;;) {
-        pollfd entries[2] = {{listen_fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (poll(entries, 2, -1) < 0 && errno != EINTR) return;
-        if (entries[1].revents != 0) return;
-        if (entries[0].revents == 0) continue;
-        int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
+    while (WaitReadable(listener_, wake_)) {
+        ServerSocket client = AcceptClient(listener_);
+        if (client == NoServerSocket) continue;
         {
             std::lock_guard lock(mutex_);
             ++accepted_;
         }
-        Serve(fd);
+        Serve(client);
         {
             std::lock_guard lock(mutex_);
             ++served_;
@@ -125,32 +112,17 @@ ServerAnswer ScriptedWebServer::AnswerFor(const std::string& request) {
 
 // Returns false when the server was told to stop during the pause.
 bool ScriptedWebServer::Pause(std::chrono::milliseconds pause) const {
-    return PauseUnlessWoken(wake_[0], pause);
+    return PauseUnlessWoken(wake_, pause);
 }
 
-// Silence until the client gives up: whatever it still sends is read and dropped.
-void ScriptedWebServer::StallUntilClientCloses(int fd) const {
-    for (;;) {
-        pollfd entries[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (poll(entries, 2, -1) < 0 && errno != EINTR) return;
-        if (entries[1].revents != 0) return;
-        if (entries[0].revents == 0) continue;
-        char sink[4096];
-        if (recv(fd, sink, sizeof sink, 0) <= 0) return;
-    }
-}
-
-void ScriptedWebServer::Serve(int fd) {
-    std::string request = ReceiveRequest(fd);
+void ScriptedWebServer::Serve(ServerSocket client) {
+    std::string request = ReceiveRequest(client);
     ServerAnswer answer = AnswerFor(request);
     for (const ServerPiece& piece : answer.pieces) {
         if (piece.pause.count() > 0 && !Pause(piece.pause)) break;
-        SendAll(fd, piece.bytes);
+        SendAll(client, piece.bytes);
     }
-    if (answer.end == AnswerEnd::Stall) StallUntilClientCloses(fd);
-    if (answer.end == AnswerEnd::Reset) {
-        linger abort{1, 0};  // closing with a zero linger sends RST instead of FIN
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    }
-    close(fd);
+    // A stall is silence until the client gives up; what it still sends is dropped.
+    if (answer.end == AnswerEnd::Stall) DrainUntilClosed(client, wake_);
+    CloseServerSocket(client, answer.end == AnswerEnd::Reset);
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/support/loopback_server.h"
+#include "tests/support/server_sockets.h"
 
 // How an answer ends once its pieces are sent: the connection is closed, or
 // kept open without a word until the client closes it (or the server stops),
@@ -59,13 +60,12 @@ class ScriptedWebServer {
 
   private:
     void Run();
-    void Serve(int fd);
+    void Serve(ServerSocket client);
     ServerAnswer AnswerFor(const std::string& request);
     bool Pause(std::chrono::milliseconds pause) const;
-    void StallUntilClientCloses(int fd) const;
 
-    int listen_fd_ = -1;
-    int wake_[2] = {-1, -1};
+    ServerSocket listener_ = NoServerSocket;
+    WakeSignal wake_;
     int port_ = 0;
     bool ipv6_ = false;
     mutable std::mutex mutex_;

@@ -9,9 +9,12 @@
 // certificate asked for, and on each connection answers the request (read up to
 // its empty line) with canned bytes or with a file from a directory. It is killed
 // in the destructor, and ends by itself when the test program dies.
+//
+// Under Wine the script runs as a Unix process too; there, TrustTestCa adds the
+// test CA to the user's ROOT store of the Wine prefix with trust_ca.exe.
 #pragma once
 
-#include <sys/types.h>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,7 +43,8 @@ struct TlsServedDirectory {
 };
 
 // Makes the test certificates on the first call, then (every call) points the
-// TLS client at the test CA. False, with a test failure, when they cannot be made.
+// TLS client at the test CA (on Windows: trusts it besides the system's roots).
+// False, with a test failure, when they cannot be made or trusted.
 bool TrustTestCa();
 
 class TlsServer {
@@ -67,11 +71,13 @@ class TlsServer {
 
   private:
     void Start(std::vector<std::string> args, TlsCert cert, TlsServerEnd end);
+    // The platform's half: starts the script with args.
+    void Launch(std::vector<std::string> args);
 
     TempDir dir_;
-    pid_t pid_ = -1;
-    int lifeline_ = -1;  // the server's standard input: it ends when this closes
-    int output_ = -1;
+    std::intptr_t process_ = -1;   // the child, where the platform can name it
+    std::intptr_t lifeline_ = -1;  // the server's standard input: it ends when this closes
+    std::intptr_t output_ = -1;
     int port_ = 0;
     bool ipv6_ = false;
 };

@@ -13,6 +13,11 @@
       Listens on 127.0.0.1, and on ::1 when the machine has it, at one free
       port; prints "<port> <1 when ::1 listens, else 0>" and serves until its
       standard input ends.
+
+  A Windows test under Wine starts the script as a Unix process, whose
+  standard handles it cannot reach: with --port-file FILE the line goes to
+  FILE instead, and with --while-exists FILE the server ends once FILE is gone.
+  make-certs writes DIR/made last, to say the files are complete.
 """
 
 import argparse
@@ -25,6 +30,7 @@ import ssl
 import subprocess
 import sys
 import threading
+import time
 
 GOOD_NAMES = "DNS:localhost,IP:127.0.0.1,IP:::1"
 
@@ -76,6 +82,8 @@ def make_certs(directory):
         openssl("ca", "-batch", "-notext", "-config", "ca.cnf", "-cert", ca + ".pem",
                 "-keyfile", ca + ".key", "-in", "server.csr", "-out", name + ".pem",
                 "-extfile", name + ".ext", *dates)
+    with open(os.path.join(directory, "made"), "w") as out:
+        out.write("made\n")
 
 
 def listen():
@@ -174,7 +182,21 @@ def serve(options):
                                 answer=answer)
     for listener in listeners:
         threading.Thread(target=accept_forever, args=(listener, handler), daemon=True).start()
-    print(port, 1 if len(listeners) > 1 else 0, flush=True)
+    line = "%d %d\n" % (port, 1 if len(listeners) > 1 else 0)
+    if options.port_file:
+        with open(options.port_file + ".new", "w") as out:
+            out.write(line)
+        os.replace(options.port_file + ".new", options.port_file)
+    else:
+        print(line, end="", flush=True)
+    if options.while_exists:
+        # Gone with the test's directory too; a test program that died leaves
+        # it behind, so there is a last limit as well.
+        for _ in range(6000):
+            if not os.path.exists(options.while_exists):
+                break
+            time.sleep(0.1)
+        return
     # The test program holds our standard input open: when it ends, even by a
     # crash, so do we, and nothing is left holding its output.
     sys.stdin.buffer.read()
@@ -194,6 +216,8 @@ def main():
     server.add_argument("--directory")
     server.add_argument("--end", default="close-notify",
                         choices=["close-notify", "tcp-close", "hold"])
+    server.add_argument("--port-file")
+    server.add_argument("--while-exists")
     options = parser.parse_args()
     if options.command == "make-certs":
         make_certs(options.directory)
