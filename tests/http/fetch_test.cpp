@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "http/net.h"
+#include "runtime/files.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/server_sockets.h"
 #include "tests/support/temp_dir.h"
@@ -183,6 +185,20 @@ TEST_F(Fetch, MakesNoConnectionWhenItCannotSucceed) {
     }
     EXPECT_FALSE(std::filesystem::exists(target_));
     EXPECT_TRUE(std::filesystem::is_empty(dir_.File("sub")));
+}
+
+// The temporary file, the write and the rename go through the platform's own
+// calls, each of which must carry a UTF-8 path over whole.
+TEST_F(Fetch, SavesIntoADirectoryNamedInAnyScript) {
+    for (const char* name : {"plain", "caf\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC"}) {
+        std::string directory = dir_.File(name) + PathSeparator;
+        ASSERT_TRUE(std::filesystem::create_directory(NativePath(directory))) << name;
+        LoopbackServer server(Answer(Ok + "Content-Length: 2", "ok"));
+        EXPECT_EQ(FetchHttpFile(server.Url("f.bin"), directory + "f.bin"), 1) << name;
+        EXPECT_EQ(ReadWholeFile(directory + "f.bin"), "ok") << name;
+        auto entries = std::filesystem::directory_iterator(NativePath(directory));
+        EXPECT_EQ(std::distance(entries, {}), 1) << name;
+    }
 }
 
 // A listener whose queue is full drops new handshakes: only the connect's own
