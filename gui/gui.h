@@ -182,7 +182,8 @@ void StopSlotTimer(int window, int identifier);
 // AnswerNo when no box can be shown.
 int ShowMessageBox(std::string_view title, std::string_view text, int buttons);
 // Modal folder chooser with initialFolder preselected. The chosen folder ending
-// with "/", or "" when the user cancels.
+// with the platform's separator ("/", or "\" on Windows), or "" when the user
+// cancels.
 std::string ChooseFolder(std::string_view title, std::string_view initialFolder);
 // A whole number from 0 to max inclusive, uniformly; seeded once per process.
 int RandomInt(int max);

@@ -12,6 +12,7 @@
 
 #include "gui/event_core.h"
 #include "gui/random.h"
+#include "runtime/files.h"
 
 namespace {
 
@@ -597,7 +598,8 @@ std::string ChooseFolder(std::string_view title, std::string_view initialFolder)
     if (S().folders.empty()) return "";
     std::string folder = std::move(S().folders.front());
     S().folders.pop_front();
-    if (!folder.empty() && folder.back() != '/') folder += '/';
+    if (!folder.empty() && folder.back() != '/' && folder.back() != PathSeparator)
+        folder += PathSeparator;
     return folder;
 }
 
