@@ -367,6 +367,10 @@ TEST_F(MainLoopTest, AboutEnablesAddEvenWhileRunning) {
     EXPECT_EQ(LastBox().title, "About TVX");
     EXPECT_EQ(LastBox().text.rfind("v1.0 - 26 Nov 2011\n\nA small clever program to check when", 0),
               0u);
+    // The desktop named is the build's own, set by the build system.
+    EXPECT_NE(LastBox().text.find(". This build runs on " + std::string(TAVIMOR_BUILT_FOR) + ".\n"),
+              std::string::npos);
+    EXPECT_GT(std::string_view(TAVIMOR_BUILT_FOR).size(), 4u);
     // The row added now waits for the next start.
     Press(AddButton);
     EXPECT_EQ(ItemText(LinkList, 1, ColumnStatus), "Idle");
