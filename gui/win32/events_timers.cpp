@@ -24,9 +24,11 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// SetTimer takes 32-bit milliseconds and counts on its own clock: the alarm is
-// reached in steps of at most a day, each measured again on the boot clock.
-constexpr int64_t LongestStepMs = 24 * 3600 * 1000;
+// SetTimer counts on a clock that may stand still while the computer sleeps,
+// and not every resume is broadcast (modern standby): the alarm is reached in
+// steps of at most a minute, each measured again on the boot clock, so a slot
+// that came due asleep ticks within a minute of the wake-up.
+constexpr int64_t LongestStepMs = 60 * 1000;
 // Progress during a transfer is shown at most four times a second.
 constexpr auto RefreshInterval = std::chrono::milliseconds(250);
 // Windows calls a window that has not looked at its messages for five seconds

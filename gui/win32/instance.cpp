@@ -32,6 +32,14 @@ uintptr_t MarkFor(std::string_view key) {
     return static_cast<uintptr_t>(hash | 1);  // a property of 0 would be none
 }
 
+// Written out by hand: wsprintfW documents no 64-bit length modifier.
+std::wstring ClaimName(uint64_t mark) {
+    std::wstring name = L"Local\\Tavimor-";
+    for (int shift = 60; shift >= 0; shift -= 4)
+        name += L"0123456789abcdef"[(mark >> shift) & 0xF];
+    return name;
+}
+
 HWND FrameMarked(uintptr_t mark) {
     HWND frame = nullptr;
     while ((frame = FindWindowExW(nullptr, frame, FrameClassName, nullptr))) {
@@ -58,9 +66,7 @@ void AskToComeForward(uintptr_t mark) {
 
 int ClaimInstance(std::string_view key) {
     uintptr_t mark = MarkFor(key);
-    wchar_t name[64];
-    wsprintfW(name, L"Local\\Tavimor-%016llx", static_cast<unsigned long long>(mark));
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, ClaimName(mark).c_str());
     DWORD error = GetLastError();
     bool taken = mutex ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
     if (!taken) {
