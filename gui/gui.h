@@ -121,6 +121,11 @@ void SelectIndex(int control, int index);
 std::string ItemText(int control, int index, int column);
 // Ignored for a row that does not exist.
 void SetItemText(int control, int index, std::string_view text, int column);
+// The tooltip the user sees while the mouse rests on a list cell; "" removes it.
+// A tip belongs to its row: it moves when rows are inserted or removed above,
+// and goes with the row when the row is removed or the list cleared. Ignored
+// for a row or column that does not exist, and for the drop-down list.
+void SetItemTip(int control, int index, std::string_view text, int column);
 
 // ---- Fonts and colours ----
 

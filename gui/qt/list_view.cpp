@@ -370,3 +370,17 @@ void SetItemText(int control, int index, std::string_view text, int column) {
         cell->setData(QByteArray(text.data(), static_cast<qsizetype>(text.size())), BytesRole);
     }
 }
+
+void SetItemTip(int control, int index, std::string_view text, int column) {
+    ReportList* list = List(control);
+    if (!list || column < 0 || column >= list->Model()->columnCount()) return;
+    QStandardItemModel* model = list->Model();
+    if (index < 0 || index >= model->rowCount()) return;
+    QStandardItem* cell = model->item(index, column);
+    if (!cell) {
+        cell = Cell("");
+        model->setItem(index, column, cell);
+    }
+    // The view asks its cell for the tip on hovering, so the tip travels with the row.
+    cell->setToolTip(ToQt(text));
+}

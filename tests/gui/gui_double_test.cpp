@@ -112,6 +112,35 @@ TEST_F(GuiDouble, RemovingRowsKeepsTheSelectionOnItsRowAndRaisesNothing) {
     EXPECT_EQ(QueuedEventCount(), 0);
 }
 
+TEST_F(GuiDouble, CellTipsStayWithTheirRows) {
+    AddListColumn(List, 1, "Status", 45);
+    SetItemTip(List, 0, "tip of a", 1);
+    SetItemTip(List, 2, "tip of c", 1);
+    SetItemTip(List, 3, "no such row", 1);
+    SetItemTip(List, 1, "no such column", 5);
+    SetItemTip(Combo, 0, "not a list", 0);
+    AddItem(List, 0, "new");
+    RemoveItem(List, 2);  // "b"
+    AddListColumn(List, 0, "First", 20);
+    const struct {
+        int row;
+        const char* cell;
+        const char* tip;
+    } expected[] = {{0, "new", ""}, {1, "a", "tip of a"}, {2, "c", "tip of c"}, {3, "", ""}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(ItemText(List, e.row, 1), e.cell) << e.row;
+        EXPECT_EQ(ItemTip(List, e.row, 2), e.tip) << e.row;
+    }
+    RemoveItem(List, 1);
+    EXPECT_EQ(ItemTip(List, 1, 2), "tip of c");
+    SetItemTip(List, 1, "", 2);
+    EXPECT_EQ(ItemTip(List, 1, 2), "");
+    SetItemTip(List, 0, "goes with the rows", 2);
+    ClearItems(List);
+    AddItem(List, -1, "again");
+    EXPECT_EQ(ItemTip(List, 0, 2), "");
+}
+
 TEST_F(GuiDouble, UserActionsMoveTheFocusAndTheFieldReportsIt) {
     EXPECT_TRUE(UserTypes("http://x/a.zip"));
     EXPECT_TRUE(PressButton(Start));

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeView>
 #include <atomic>
 #include <chrono>
@@ -207,6 +208,33 @@ TEST_F(QtGui, RemovingRowsMovesTheRestUpAndKeepsTheSelectionOnItsRow) {
     RemoveItem(List, 3);
     EXPECT_EQ(SelectedIndex(List), -1);
     EXPECT_EQ(TakeEvents(), Events{});
+}
+
+// What the user sees resting the mouse on a cell: the tip, after rows above it
+// came and went; on a cell without one, none.
+TEST_F(QtGui, HoveringACellShowsItsTipWhichStaysWithItsRow) {
+    AddRows(3);
+    SetItemTip(List, 1, "HTTP 404 \xE2\x80\x94 07 Dec 2026@14:05", 1);
+    SetItemTip(List, 2, "gone with its row", 1);
+    SetItemTip(List, 5, "no such row", 1);
+    AddItem(List, 0, "new");
+    RemoveItem(List, 3);
+    auto hover = [](int row, int column) {
+        // A shown tip fades out on its own timer; the next hover starts without one.
+        QToolTip::hideText();
+        for (int wait = 0; wait < 100 && QToolTip::isVisible(); ++wait)
+            QTest::qWait(10);
+        QTreeView* view = ListView();
+        QPoint at = view->visualRect(view->model()->index(row, column)).center();
+        QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(hover(2, 1), QString::fromUtf8("HTTP 404 \u2014 07 Dec 2026@14:05"));
+    EXPECT_EQ(hover(2, 0), QString());
+    EXPECT_EQ(hover(1, 1), QString());
+    SetItemTip(List, 2, "", 1);
+    EXPECT_EQ(hover(2, 1), QString());
 }
 
 TEST_F(QtGui, DropDownItemsAndTheProgramsChoiceRaiseNothing) {

@@ -25,6 +25,7 @@ struct Control {
     std::vector<std::string> titles;
     std::vector<int> widths;
     std::vector<std::vector<std::string>> rows;  // list rows, or combo items in column 0
+    std::vector<std::vector<std::string>> tips;  // beside rows, cell for cell
     int selected = -1;
     bool enabled = true;
     Colour back = 255 + 255 * 256 + 255 * 65536;
@@ -88,7 +89,7 @@ void Push(int control, int type, bool collapse) {
 
 int Create(int control, Kind kind, Placement place, std::string_view text) {
     if (!S().window.exists || Find(control)) return 0;
-    Control c{kind, place, std::string(text), {}, {}, {}, -1, true, -1, 0};
+    Control c{kind, place, std::string(text), {}, {}, {}, {}, -1, true, -1, 0};
     if (kind == Kind::Field) c.back = RgbColor(255, 255, 255);
     S().controls.emplace(control, std::move(c));
     S().creation_order.push_back(control);
@@ -331,6 +332,14 @@ std::vector<std::string> CellWrites(int control, int row, int column) {
     return it == S().cell_writes.end() ? std::vector<std::string>{} : it->second;
 }
 
+std::string ItemTip(int control, int row, int column) {
+    Control* c = FindList(control);
+    if (!c || row < 0 || row >= static_cast<int>(c->tips.size())) return "";
+    const auto& tips = c->tips[static_cast<size_t>(row)];
+    return column >= 0 && column < static_cast<int>(tips.size()) ? tips[static_cast<size_t>(column)]
+                                                                 : "";
+}
+
 const std::vector<Arrival>& Arrivals() {
     return S().arrivals;
 }
@@ -394,8 +403,10 @@ int AddListColumn(int control, int position, std::string_view title, int width) 
     size_t at = std::min(static_cast<size_t>(position), c->titles.size());
     c->titles.insert(c->titles.begin() + static_cast<std::ptrdiff_t>(at), std::string(title));
     c->widths.insert(c->widths.begin() + static_cast<std::ptrdiff_t>(at), width);
-    for (auto& row : c->rows)
-        row.insert(row.begin() + static_cast<std::ptrdiff_t>(at), "");
+    for (auto* cells : {&c->rows, &c->tips}) {
+        for (auto& row : *cells)
+            row.insert(row.begin() + static_cast<std::ptrdiff_t>(at), "");
+    }
     return 1;
 }
 
@@ -452,6 +463,7 @@ int AddItem(int control, int position, std::string_view text) {
         c->kind == Kind::List ? SplitColumns(text) : std::vector<std::string>{std::string(text)};
     for (size_t i = 0; i < row.size() && i < parts.size(); ++i)
         row[i] = parts[i];
+    c->tips.insert(c->tips.begin() + at, std::vector<std::string>(row.size()));
     c->rows.insert(c->rows.begin() + at, std::move(row));
     if (c->selected >= at) ++c->selected;
     return at;
@@ -461,6 +473,7 @@ void RemoveItem(int control, int index) {
     Control* c = FindRows(control);
     if (!c || index < 0 || index >= static_cast<int>(c->rows.size())) return;
     c->rows.erase(c->rows.begin() + index);
+    c->tips.erase(c->tips.begin() + index);
     if (c->selected == index) {
         c->selected = -1;
     } else if (c->selected > index) {
@@ -471,6 +484,7 @@ void RemoveItem(int control, int index) {
 void ClearItems(int control) {
     if (Control* c = FindRows(control)) {
         c->rows.clear();
+        c->tips.clear();
         c->selected = -1;
     }
 }
@@ -512,6 +526,13 @@ void SetItemText(int control, int index, std::string_view text, int column) {
         c->rows[static_cast<size_t>(index)][static_cast<size_t>(column)] = std::string(text);
         S().cell_writes[{control, index, column}].emplace_back(text);
     }
+}
+
+void SetItemTip(int control, int index, std::string_view text, int column) {
+    Control* c = FindList(control);
+    if (!c || index < 0 || index >= static_cast<int>(c->rows.size())) return;
+    if (column < 0 || column >= static_cast<int>(c->titles.size())) return;
+    c->tips[static_cast<size_t>(index)][static_cast<size_t>(column)] = std::string(text);
 }
 
 FontHandle MakeFont(std::string_view face, int points) {

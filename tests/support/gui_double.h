@@ -133,6 +133,8 @@ void TickDuringNextMessageBox(int identifier);
 // since the reset. KeepPaintingWhile runs its work on a thread of its own and
 // its refresh every 20 ms meanwhile, so progress shown in a cell lands here.
 std::vector<std::string> CellWrites(int control, int row, int column);
+// The tooltip of a list cell as SetItemTip left it; "" for none or no such cell.
+std::string ItemTip(int control, int row, int column);
 
 // Every NotifyArrival since the reset, oldest first.
 struct Arrival {
