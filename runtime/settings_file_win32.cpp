@@ -91,12 +91,55 @@ bool TargetWritable(const std::wstring& path) {
     return IsDirectory(DirectoryPart(path));
 }
 
-// Named after the target, the writer's process and a count, like
-// ".Tavimor.ini.1234.1.tmp"; nobody else opens it while we write.
+// Temporary names are this prefix, the writer's process id, "." and a count,
+// then ".tmp", like ".Tavimor.ini.1234.1.tmp".
+std::wstring TemporaryPrefix(const std::wstring& path) {
+    return L"." + path.substr(DirectoryPart(path).size()) + L".";
+}
+
+bool AllDigits(std::wstring_view text) {
+    return !text.empty() && text.find_first_not_of(L"0123456789") == text.npos;
+}
+
+// The writer's process id in one of our temporary names, or 0 for any other name.
+DWORD TemporaryOwner(std::wstring_view name, std::wstring_view prefix) {
+    if (!name.starts_with(prefix) || !name.ends_with(L".tmp")) return 0;
+    name = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    size_t dot = name.find(L'.');
+    if (dot == name.npos || dot > 9 || !AllDigits(name.substr(0, dot))) return 0;
+    if (!AllDigits(name.substr(dot + 1))) return 0;
+    return static_cast<DWORD>(std::stoul(std::wstring(name.substr(0, dot))));
+}
+
+// A process we may not look at (another user's) is taken as alive.
+bool ProcessGone(DWORD id) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+    bool exited = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return exited;
+}
+
+// A writer that was killed or lost power mid-save left its temporary file; the
+// next save removes it, unless that writer is still alive.
+void RemoveStaleTemporaries(const std::wstring& path) {
+    std::wstring directory = DirectoryPart(path);
+    std::wstring prefix = TemporaryPrefix(path);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((directory + prefix + L"*.tmp").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        DWORD owner = TemporaryOwner(entry.cFileName, prefix);
+        if (owner != 0 && owner != GetCurrentProcessId() && ProcessGone(owner))
+            DeleteFileW((directory + entry.cFileName).c_str());
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+}
+
+// Nobody else opens the temporary file while we write it.
 HANDLE CreateTemporaryFile(const std::wstring& path, std::wstring& temp_path) {
     static unsigned counter = 0;
-    std::wstring directory = DirectoryPart(path);
-    std::wstring prefix = directory + L"." + path.substr(directory.size()) + L".";
+    std::wstring prefix = DirectoryPart(path) + TemporaryPrefix(path);
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp_path = prefix + std::to_wstring(GetCurrentProcessId()) + L"." +
                     std::to_wstring(++counter) + L".tmp";
@@ -127,6 +170,7 @@ bool SettingsTargetWritable(std::string_view path) {
 bool ReplaceSettingsFile(std::string_view path, std::string_view bytes) {
     if (!SettingsTargetWritable(path)) return false;
     std::wstring target = WideFromUtf8(path);
+    RemoveStaleTemporaries(target);
     std::wstring temp_path;
     bool written = false;
     {

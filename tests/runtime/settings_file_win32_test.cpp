@@ -2,7 +2,9 @@
 // read-only attribute, and a settings directory outside any code page.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "runtime/wide_text_win32.h"
 #include "tests/runtime/settings_file_fixture.h"
@@ -79,6 +81,23 @@ TEST_F(SettingsFileTest, AFileOpenForWritingElsewhereIsStillRead) {
     ASSERT_NE(OpenSettingsFile(path), 0);
     SelectGroup("G");
     EXPECT_EQ(ReadText("k", ""), "old");
+}
+
+// A writer killed mid-save leaves its temporary file; the next save removes it,
+// but never a live writer's (our own process here) nor another file's.
+TEST_F(SettingsFileTest, SaveRemovesTemporariesOfDeadWritersOnly) {
+    const std::string live = ".Tavimor.ini." + std::to_string(GetCurrentProcessId()) + ".9.tmp";
+    std::vector<std::string> kept = {live, ".Tavimor.ini.x.1.tmp", ".other.ini.999999996.1.tmp",
+                                     "Tavimor.ini"};
+    for (const std::string& name : kept)
+        dir.Write(name, "keep");
+    dir.Write(".Tavimor.ini.999999996.3.tmp", "stale");  // beyond any process id in use
+    ASSERT_NE(CreateSettingsFile(dir.File("Tavimor.ini")), 0);
+    EXPECT_NE(CloseSettingsFile(), 0);
+    std::vector<std::string> names = Entries();
+    std::sort(names.begin(), names.end());
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(names, kept);
 }
 
 TEST_F(SettingsFileTest, ANonAsciiSettingsDirectoryRoundTrips) {
