@@ -173,6 +173,8 @@ bool Handshake(TlsSession& session, Clock::time_point deadline) {
             continue;
         }
         if (status != SEC_I_CONTINUE_NEEDED && status != SEC_E_INCOMPLETE_MESSAGE) return false;
+        // Steps on bytes in hand wait for nothing, so the deadline is checked here too.
+        if (Clock::now() > deadline) return false;
         bool need_more = status == SEC_E_INCOMPLETE_MESSAGE || session.incoming_used == 0;
         if (need_more && ReceiveRaw(session, deadline) <= 0) return false;
     }
