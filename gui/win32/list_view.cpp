@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "gui/gui.h"
+#include "gui/win32/dpi_scale.h"
 #include "gui/win32/win32_backend.h"
 #include "runtime/wide_text_win32.h"
 
@@ -26,6 +27,7 @@ constexpr int OpenedListHeight = 350;
 struct ListRows {
     std::vector<std::string> titles;
     std::vector<std::vector<std::string>> rows;
+    std::vector<int> widths;  // of the columns, 96-dpi pixels
 };
 
 struct ComboItems {
@@ -170,7 +172,26 @@ void FitComboHeight(int control, HWND combo) {
     }
 }
 
+// A column the user has not dragged comes back to its logical width; a dragged
+// one keeps its width in the layout.
+void RescaleColumns(HWND list, ListRows& model, int dpiBefore) {
+    for (size_t column = 0; column < model.widths.size(); ++column) {
+        int& logical = model.widths[column];
+        auto shown = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+        if (shown != Rescale(logical, dpiBefore, 96)) logical = Rescale(shown, 96, dpiBefore);
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(Scaled(logical), 0));
+    }
+}
+
 }  // namespace
+
+void OnListsDpiChanged(int dpiBefore) {
+    for (auto& [control, model] : Lists) {
+        if (HWND list = ControlOfKind(control, ControlKind::List)) {
+            RescaleColumns(list, model, dpiBefore);
+        }
+    }
+}
 
 void OnListNotify(const NMHDR& header) {
     int control = ControlNumberOf(header.hwndFrom);
@@ -229,7 +250,7 @@ int CreateListView(int control, int x, int y, int width, int height, std::string
     if (!list) return 0;
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
-    Lists[control] = {{std::string(firstTitle)}, {}};
+    Lists[control] = {{std::string(firstTitle)}, {}, {std::max(firstWidth, 0)}};
     InsertColumn(list, 0, firstTitle, firstWidth);
     return 1;
 }
@@ -242,6 +263,7 @@ int AddListColumn(int control, int position, std::string_view title, int width) 
     Quietly quiet;
     if (!InsertColumn(list, at, title, width)) return 0;
     model.titles.insert(model.titles.begin() + at, std::string(title));
+    model.widths.insert(model.widths.begin() + at, std::max(width, 0));
     // Windows would leave column 0's texts in place; every cell is shown anew.
     for (size_t row = 0; row < model.rows.size(); ++row) {
         model.rows[row].insert(model.rows[row].begin() + at, std::string());

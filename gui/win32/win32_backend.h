@@ -44,7 +44,7 @@ HWND ControlOfKind(int control, ControlKind kind);
 // refuses.
 HWND AddControl(int control, ControlKind kind, const wchar_t* windowClass, DWORD style,
                 DWORD exStyle, int x, int y, int width, int height, std::string_view text);
-// Pixels of the 96-dpi layout on this display.
+// Pixels of the 96-dpi layout at the DPI of the frame's monitor.
 int Scaled(int pixels);
 
 // Appends a control event of the frame to the queue (collapse: not when equal
@@ -82,6 +82,7 @@ HICON ProgramIcon(bool small);
 void OnListNotify(const NMHDR& header);      // list_view.cpp
 void OnComboCommand(int control, int code);  // list_view.cpp
 void OnFontChanged(int control);             // list_view.cpp
+void OnListsDpiChanged(int dpiBefore);       // list_view.cpp
 void OnAlarm();                              // events_timers.cpp
 void OnTrayIcon(LPARAM event);               // notify.cpp
 void BringFrameToFront();                    // instance.cpp

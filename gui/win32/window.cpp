@@ -1,7 +1,8 @@
 // The frame, the registry of controls, buttons and the text field, fonts and
 // colours. Controls sit at fixed places of a 96-dpi layout, scaled to the
-// display once, and take their Tab order from the order of their creation
-// (Windows keeps children in that order).
+// frame's monitor and scaled anew when the frame moves to a monitor of another
+// DPI, and take their Tab order from the order of their creation (Windows
+// keeps children in that order).
 //
 // The frame's window procedure is where the controls' notifications become
 // events of the queue; the list and the combo box have theirs in list_view.cpp.
@@ -11,9 +12,11 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "gui/gui.h"
+#include "gui/win32/dpi_scale.h"
 #include "gui/win32/win32_backend.h"
 #include "runtime/wide_text_win32.h"
 
@@ -33,11 +36,28 @@ struct Frame {
     POINT last_normal{};
     HWND focus_before_deactivation = nullptr;
     bool shown_once = false;
+    SIZE client{};  // 96-dpi pixels, the same on every monitor
+};
+
+// Where the program put a control, in 96-dpi pixels: the place on any monitor
+// is worked out from this, never from the last one, so that no rounding adds up.
+struct Placement {
+    int x, y, width, height;
 };
 
 struct Entry {
     ControlKind kind;
     HWND handle;
+    Placement logical;
+    FontHandle font;  // 0 for the desktop's message font
+};
+
+// A font of MakeFont, kept by what it was asked for so it can be made again
+// at another DPI; the program's handle is its place in Fonts plus one.
+struct MadeFont {
+    HFONT handle;
+    std::wstring face;
+    int points;
 };
 
 struct Brush {
@@ -47,9 +67,12 @@ struct Brush {
 
 bool Started = false;
 int Dpi = 96;
+// The DPI the desktop's metrics are given at, whatever monitor the frame is on.
+int SystemDpi = 96;
 Frame Window;
 std::map<int, Entry> Controls;
-std::vector<HFONT> Fonts;
+std::vector<MadeFont> Fonts;
+LOGFONTW GuiFontShape{};
 HFONT GuiFont = nullptr;
 int QuietFocusDepth = 0;
 int ProgramSetsText = 0;
@@ -118,6 +141,8 @@ bool OnActivate(WPARAM wParam) {
     return true;
 }
 
+void ApplyDpi(int dpi, POINT at);
+
 LRESULT CALLBACK FrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CLOSE:
@@ -142,6 +167,13 @@ LRESULT CALLBACK FrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lPara
         case WM_WINDOWPOSCHANGED:
             NotePosition();
             break;
+        case WM_DPICHANGED: {
+            // Only the suggested corner is taken: the size follows from the
+            // layout, whose frame does not grow in proportion to its client area.
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+            ApplyDpi(HIWORD(wParam), {suggested.left, suggested.top});
+            return 0;
+        }
         case WM_TIMER:
             if (wParam != AlarmTimerId) break;
             OnAlarm();
@@ -221,6 +253,92 @@ void ReleaseBrushOf(int control) {
     FieldColours.erase(colour);
 }
 
+// Functions of Windows 10 (1607) and later, which Wine may lack too: looked up,
+// not linked, so that the program still starts without them.
+template <typename Function>
+Function User32Function(const char* name) {
+    FARPROC found = GetProcAddress(GetModuleHandleW(L"user32.dll"), name);
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+}
+
+// The outer size of a frame around a client area of the layout at a DPI. The
+// caption and borders of another monitor have their own sizes, which the
+// older call, at the system's DPI, does not know.
+SIZE OuterSize(SIZE client, int dpi) {
+    using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    static const auto adjust = User32Function<AdjustForDpi>("AdjustWindowRectExForDpi");
+    RECT outer{0, 0, Rescale(client.cx, dpi, 96), Rescale(client.cy, dpi, 96)};
+    if (!adjust || !adjust(&outer, FrameStyle, FALSE, 0, static_cast<UINT>(dpi))) {
+        AdjustWindowRectEx(&outer, FrameStyle, FALSE, 0);
+    }
+    return {outer.right - outer.left, outer.bottom - outer.top};
+}
+
+// The DPI of the monitor the frame is on; the start's DPI where Windows cannot tell.
+int FrameDpi(HWND frame) {
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto dpi_for = User32Function<DpiForWindow>("GetDpiForWindow");
+    int dpi = dpi_for ? static_cast<int>(dpi_for(frame)) : 0;
+    return dpi > 0 ? dpi : Dpi;
+}
+
+// The message font comes at the system's DPI and is scaled from there.
+HFONT CreateGuiFont(int dpi) {
+    LOGFONTW shape = GuiFontShape;
+    shape.lfHeight = Rescale(shape.lfHeight, dpi, SystemDpi);
+    return CreateFontIndirectW(&shape);
+}
+
+HFONT CreateMadeFont(const MadeFont& font, int dpi) {
+    return CreateFontW(-Rescale(font.points, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, font.face.c_str());
+}
+
+HFONT FontOf(FontHandle font) {
+    return font == 0 ? GuiFont : Fonts[static_cast<size_t>(font - 1)].handle;
+}
+
+// A font Windows refuses to make keeps its old size rather than vanish.
+void Swap(HFONT& font, HFONT made, std::vector<HFONT>& old) {
+    if (!made) return;
+    old.push_back(std::exchange(font, made));
+}
+
+// New HFONTs behind the same handles; the old ones go once no control uses them.
+void RemakeFonts() {
+    std::vector<HFONT> old;
+    Swap(GuiFont, CreateGuiFont(Dpi), old);
+    for (MadeFont& font : Fonts)
+        Swap(font.handle, CreateMadeFont(font, Dpi), old);
+    for (const auto& [number, entry] : Controls)
+        SendMessageW(entry.handle, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(entry.font)), FALSE);
+    for (HFONT font : old)
+        DeleteObject(font);
+}
+
+void PlaceControls() {
+    for (const auto& [number, entry] : Controls) {
+        const Placement& at = entry.logical;
+        SetWindowPos(entry.handle, nullptr, Scaled(at.x), Scaled(at.y), Scaled(at.width),
+                     Scaled(at.height), SWP_NOZORDER | SWP_NOACTIVATE);
+        OnFontChanged(number);
+    }
+}
+
+// The frame keeps its corner at `at` and the client area its logical size.
+void ApplyDpi(int dpi, POINT at) {
+    if (!Window.handle || dpi < 1) return;
+    int before = std::exchange(Dpi, dpi);
+    RemakeFonts();
+    PlaceControls();
+    OnListsDpiChanged(before);
+    SIZE outer = OuterSize(Window.client, Dpi);
+    SetWindowPos(Window.handle, nullptr, at.x, at.y, outer.cx, outer.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    RedrawWindow(Window.handle, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 }  // namespace
 
 bool GuiStarted() {
@@ -242,17 +360,18 @@ bool StartWindows() {
         return false;
     }
     HDC screen = GetDC(nullptr);
-    Dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    SystemDpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
     if (screen) ReleaseDC(nullptr, screen);
-    if (Dpi <= 0) Dpi = 96;
-    LOGFONTW message_font = MessageFont();
-    GuiFont = CreateFontIndirectW(&message_font);
+    if (SystemDpi <= 0) SystemDpi = 96;
+    Dpi = SystemDpi;
+    GuiFontShape = MessageFont();
+    GuiFont = CreateGuiFont(Dpi);
     Started = true;
     return true;
 }
 
 int Scaled(int pixels) {
-    return MulDiv(pixels, Dpi, 96);
+    return Rescale(pixels, Dpi, 96);
 }
 
 HWND WindowHandle(int window) {
@@ -302,7 +421,7 @@ HWND AddControl(int control, ControlKind kind, const wchar_t* windowClass, DWORD
     --ProgramSetsText;
     if (!child) return nullptr;
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GuiFont), FALSE);
-    Controls[control] = {kind, child};
+    Controls[control] = {kind, child, {x, y, std::max(width, 0), std::max(height, 0)}, 0};
     return child;
 }
 
@@ -333,8 +452,8 @@ void ReleaseControls() {
     if (Window.handle) DestroyWindow(Window.handle);  // and its controls with it
     Window = {};
     Controls.clear();
-    for (HFONT font : Fonts)
-        DeleteObject(font);
+    for (const MadeFont& font : Fonts)
+        DeleteObject(font.handle);
     Fonts.clear();
     for (auto& [colour, brush] : Brushes)
         DeleteObject(brush.handle);
@@ -349,16 +468,17 @@ int CreateWindowFrame(int window, int x, int y, int clientWidth, int clientHeigh
                       std::string_view title, int options) {
     if (Window.handle || !Started || clientWidth < 0 || clientHeight < 0) return 0;
     if (clientWidth > 32767 || clientHeight > 32767) return 0;
-    RECT outer{0, 0, Scaled(clientWidth), Scaled(clientHeight)};
-    AdjustWindowRectEx(&outer, FrameStyle, FALSE, 0);
-    int width = outer.right - outer.left, height = outer.bottom - outer.top;
-    POINT at = options & WindowCentered ? CentredOnWorkArea(width, height)
+    SIZE client{clientWidth, clientHeight};
+    SIZE outer = OuterSize(client, Dpi);
+    POINT at = options & WindowCentered ? CentredOnWorkArea(outer.cx, outer.cy)
                                         : POINT{ClampCoordinate(x), ClampCoordinate(y)};
     HWND frame =
         CreateWindowExW(0, FrameClassName, WideFromUtf8(title).c_str(), FrameStyle, at.x, at.y,
-                        width, height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+                        outer.cx, outer.cy, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!frame) return 0;
-    Window = {frame, window, at, nullptr, false};
+    Window = {frame, window, at, nullptr, false, client};
+    // Windows tells no change for a frame born on a monitor of another DPI.
+    if (FrameDpi(frame) != Dpi) ApplyDpi(FrameDpi(frame), at);
     NotePosition();
     MarkFrameForInstance(frame);
     if (!(options & WindowHidden)) ShowWindowFrame(window);
@@ -428,8 +548,8 @@ int CreateTextField(int control, int x, int y, int width, int height, std::strin
 void SetControlFont(int control, FontHandle font) {
     HWND child = ControlHandle(control);
     if (!child || font < 0 || font > static_cast<FontHandle>(Fonts.size())) return;
-    HFONT chosen = font == 0 ? GuiFont : Fonts[static_cast<size_t>(font - 1)];
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(chosen), TRUE);
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(font)), TRUE);
+    Controls[control].font = font;
     OnFontChanged(control);
 }
 
@@ -487,11 +607,10 @@ FontHandle MakeFont(std::string_view face, int points) {
     if (!Started || points < 1 || points > 1000) return 0;
     std::wstring name = WideFromUtf8(face);
     if (!FaceInstalled(name)) name = MessageFont().lfFaceName;
-    HFONT font = CreateFontW(-MulDiv(points, Dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                             DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, name.c_str());
-    if (!font) return 0;
-    Fonts.push_back(font);
+    MadeFont font{nullptr, name, points};
+    font.handle = CreateMadeFont(font, Dpi);
+    if (!font.handle) return 0;
+    Fonts.push_back(std::move(font));
     return static_cast<FontHandle>(Fonts.size());
 }
 
