@@ -5,7 +5,8 @@
 // show it as UTF-16. The list's own notifications already come in the order
 // the program expects: a press selects the row under it (or clears the
 // selection on the empty area) before the click is told, and a double-click
-// follows the click of its first press.
+// follows the click of its first press. A list's cell tips share one tooltip,
+// whose only tool is moved onto the hovered cell when that cell has a tip.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -35,8 +36,18 @@ struct ComboItems {
     int height;  // of the closed control, 96-dpi pixels
 };
 
+// A list's cell tips, and the one tooltip that stands on the hovered cell.
+struct CellTips {
+    std::vector<std::vector<std::string>> texts;  // beside the rows, cell for cell
+    HWND window = nullptr;
+    int row = -1, column = -1;  // the cell the tooltip stands on; -1 for none
+    std::string shown;
+};
+
 std::map<int, ListRows> Lists;
 std::map<int, ComboItems> Combos;
+std::map<int, CellTips> Tips;
+constexpr UINT_PTR TipSubclassId = 1;
 // Row and item changes made by the program report no selection change.
 int QuietRows = 0;
 
@@ -110,6 +121,81 @@ void Select(HWND list, int row, int rows) {
     SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(row), FALSE);
 }
 
+const std::string* TipAt(const CellTips& tips, int row, int column) {
+    if (row < 0 || row >= static_cast<int>(tips.texts.size())) return nullptr;
+    const auto& cells = tips.texts[static_cast<size_t>(row)];
+    if (column < 0 || column >= static_cast<int>(cells.size())) return nullptr;
+    const std::string& text = cells[static_cast<size_t>(column)];
+    return text.empty() ? nullptr : &text;
+}
+
+TOOLINFOW ToolOf(HWND list) {
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = list;
+    tool.uId = 1;
+    return tool;
+}
+
+// The tooltip covers the hovered cell when that cell has a tip, and nothing
+// otherwise; Windows shows it after its usual pause. Asked again after every
+// change that can put another tip under the mouse.
+void PlaceTip(int control, HWND list) {
+    CellTips& tips = Tips[control];
+    if (!tips.window) return;
+    LVHITTESTINFO hit{};
+    GetCursorPos(&hit.pt);
+    ScreenToClient(list, &hit.pt);
+    if (SendMessageW(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)) < 0) {
+        hit.iItem = -1;
+    }
+    const std::string* text = TipAt(tips, hit.iItem, hit.iSubItem);
+    int row = text ? hit.iItem : -1, column = text ? hit.iSubItem : -1;
+    if (row == tips.row && column == tips.column && (!text || *text == tips.shown)) return;
+    SendMessageW(tips.window, TTM_POP, 0, 0);
+    tips.row = row;
+    tips.column = column;
+    tips.shown = text ? *text : "";
+    std::wstring wide = WideFromUtf8(tips.shown);
+    TOOLINFOW tool = ToolOf(list);
+    tool.uFlags = TTF_SUBCLASS;
+    tool.lpszText = wide.data();
+    if (text) {
+        // Column 0's bounds would be the whole row.
+        tool.rect.top = column;
+        tool.rect.left = column == 0 ? LVIR_LABEL : LVIR_BOUNDS;
+        SendMessageW(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row),
+                     reinterpret_cast<LPARAM>(&tool.rect));
+    }
+    SendMessageW(tips.window, TTM_SETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+LRESULT CALLBACK ListTipProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                             DWORD_PTR control) {
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(list, ListTipProc, TipSubclassId);
+    // Before the tooltip's own look at the move, so that it sees the new cell.
+    if (message == WM_MOUSEMOVE) PlaceTip(static_cast<int>(control), list);
+    return DefSubclassProc(list, message, wParam, lParam);
+}
+
+// One tooltip per list, whose single tool is moved from cell to cell.
+void AddTipWindow(int control, HWND list) {
+    HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                               WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, list, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+    if (!tip) return;
+    wchar_t none[] = L"";
+    TOOLINFOW tool = ToolOf(list);
+    tool.uFlags = TTF_SUBCLASS;
+    tool.lpszText = none;
+    SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    // A long reason wraps rather than running off the screen.
+    SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, Scaled(480));
+    Tips[control] = {{}, tip, -1, -1, ""};
+    SetWindowSubclass(list, ListTipProc, TipSubclassId, static_cast<DWORD_PTR>(control));
+}
+
 int AddRow(int control, HWND list, int position, std::string_view text) {
     ListRows& model = Lists[control];
     int count = static_cast<int>(model.rows.size());
@@ -129,7 +215,10 @@ int AddRow(int control, HWND list, int position, std::string_view text) {
     for (size_t column = 1; column < cells.size(); ++column) {
         if (!cells[column].empty()) ShowCell(list, at, static_cast<int>(column), cells[column]);
     }
+    auto& tips = Tips[control].texts;
+    tips.insert(tips.begin() + at, std::vector<std::string>(cells.size()));
     model.rows.insert(model.rows.begin() + at, std::move(cells));
+    PlaceTip(control, list);
     return at;
 }
 
@@ -139,6 +228,9 @@ void RemoveRow(int control, HWND list, int row) {
     bool was_selected = Selected(list) == row;
     SendMessageW(list, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
     model.rows.erase(model.rows.begin() + row);
+    auto& tips = Tips[control].texts;
+    tips.erase(tips.begin() + row);
+    PlaceTip(control, list);
     // Nothing is selected after the selected row goes, whatever Windows would pick.
     if (was_selected && Selected(list) >= 0) SetRowState(list, Selected(list), 0, LVIS_SELECTED);
 }
@@ -240,6 +332,7 @@ void OnFontChanged(int control) {
 void ReleaseLists() {
     Lists.clear();
     Combos.clear();
+    Tips.clear();
 }
 
 int CreateListView(int control, int x, int y, int width, int height, std::string_view firstTitle,
@@ -252,6 +345,7 @@ int CreateListView(int control, int x, int y, int width, int height, std::string
                  LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER);
     Lists[control] = {{std::string(firstTitle)}, {}, {std::max(firstWidth, 0)}};
     InsertColumn(list, 0, firstTitle, firstWidth);
+    AddTipWindow(control, list);
     return 1;
 }
 
@@ -265,6 +359,8 @@ int AddListColumn(int control, int position, std::string_view title, int width) 
     model.titles.insert(model.titles.begin() + at, std::string(title));
     model.widths.insert(model.widths.begin() + at, std::max(width, 0));
     // Windows would leave column 0's texts in place; every cell is shown anew.
+    for (auto& cells : Tips[control].texts)
+        cells.insert(cells.begin() + at, std::string());
     for (size_t row = 0; row < model.rows.size(); ++row) {
         model.rows[row].insert(model.rows[row].begin() + at, std::string());
         for (size_t column = 0; column < model.titles.size(); ++column) {
@@ -317,6 +413,8 @@ void ClearItems(int control) {
     if (HWND list = ControlOfKind(control, ControlKind::List)) {
         SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
         Lists[control].rows.clear();
+        Tips[control].texts.clear();
+        PlaceTip(control, list);
     } else if (HWND combo = ControlOfKind(control, ControlKind::Combo)) {
         SendMessageW(combo, CB_RESETCONTENT, 0, 0);
         Combos[control].items.clear();
@@ -379,4 +477,13 @@ void SetItemText(int control, int index, std::string_view text, int column) {
         model.rows[static_cast<size_t>(index)][static_cast<size_t>(column)] = text;
         ShowCell(list, index, column, text);
     }
+}
+
+void SetItemTip(int control, int index, std::string_view text, int column) {
+    HWND list = ControlOfKind(control, ControlKind::List);
+    if (!list || index < 0 || index >= CountItems(control)) return;
+    auto& cells = Tips[control].texts[static_cast<size_t>(index)];
+    if (column < 0 || column >= static_cast<int>(cells.size())) return;
+    cells[static_cast<size_t>(column)] = text;
+    PlaceTip(control, list);
 }
