@@ -155,12 +155,13 @@ bool NamesHtmlFile(std::string_view url) {
 }
 
 bool ReceiveBody(Transport& transport, BodyReader body, std::string_view input, char* buffer,
-                 TempFile& file, FetchProgress* progress) {
+                 TempFile& file, FetchProgress* progress, int64_t& written) {
     for (;;) {
         std::string_view data;
         ReadStep step = body.Next(input, data);
         if (step == ReadStep::Data) {
             if (!file.Write(data)) return false;
+            written += static_cast<int64_t>(data.size());
             if (progress) progress->received += static_cast<int64_t>(data.size());
             continue;
         }
@@ -176,36 +177,46 @@ bool ReceiveBody(Transport& transport, BodyReader body, std::string_view input, 
 struct Hop {
     enum Outcome { Failed, Saved, Redirected } outcome = Failed;
     std::string next_url;
+    std::string failure;  // why, when Failed
+    int64_t bytes = 0;    // the body's size, when Saved
 };
+
+Hop Failure(std::string why) {
+    return {Hop::Failed, {}, std::move(why), 0};
+}
 
 // Requests url once. A redirect is not followed here; any other answer that
 // may be saved goes to file, unless an HTML page ends a redirected chain.
 Hop RequestOnce(std::string_view url, bool redirected, std::string_view link, char* buffer,
                 const std::string& directory, const std::string& target, FetchProgress* progress) {
     std::optional<HttpRequestPlan> plan = PlanHttpRequest(url);
-    if (!plan) return {};
+    if (!plan) return Failure("not an http or https link");
     Connection connection(
         TransportOpen(plan->host, plan->port, plan->secure, CurrentLimits.connect));
-    if (!connection.IsOpen()) return {};
+    if (!connection.IsOpen()) return Failure("could not connect");
     const std::string& request = plan->request;
     if (!TransportSendAll(connection.Get(), request.data(), request.size(), CurrentLimits.send))
-        return {};
+        return Failure("server went silent");
     HeadReader reader;
     std::string_view rest;
-    if (!ReceiveHead(connection.Get(), reader, buffer, rest)) return {};
+    if (!ReceiveHead(connection.Get(), reader, buffer, rest)) return Failure("no proper answer");
     const ResponseHead& head = reader.Head();
     if (IsRedirect(head)) {
         std::optional<std::string> next = ResolveLocation(url, head.location);
-        if (!next) return {};
-        return {Hop::Redirected, std::move(*next)};
+        if (!next) return Failure("redirect to another scheme");
+        return {Hop::Redirected, std::move(*next), {}, 0};
     }
-    if (!IsAcceptable(head)) return {};
-    if (redirected && IsHtmlType(head.content_type) && !NamesHtmlFile(link)) return {};
+    if (!IsAcceptable(head)) return Failure("HTTP " + std::to_string(head.status_code));
+    if (redirected && IsHtmlType(head.content_type) && !NamesHtmlFile(link))
+        return Failure("redirected to a web page");
     TempFile file(directory);
-    if (!file.IsOpen()) return {};
+    if (!file.IsOpen()) return Failure("cannot write the file");
     if (progress) progress->expected = head.content_length;
-    if (!ReceiveBody(connection.Get(), BodyReader(head), rest, buffer, file, progress)) return {};
-    return {file.Commit(target) ? Hop::Saved : Hop::Failed, {}};
+    int64_t written = 0;
+    if (!ReceiveBody(connection.Get(), BodyReader(head), rest, buffer, file, progress, written))
+        return Failure("download broke off");
+    if (!file.Commit(target)) return Failure("cannot write the file");
+    return {Hop::Saved, {}, {}, written};
 }
 
 }  // namespace
@@ -240,19 +251,38 @@ std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url) {
     return plan;
 }
 
-int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* progress) {
+int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* progress,
+                  FetchReport* report) {
+    FetchReport ignored;
+    FetchReport& out = report ? *report : ignored;
+    out = FetchReport{};
     std::string target(path.substr(0, path.find('\0')));
+    if (!PlanHttpRequest(url)) {
+        out.failure = "not an http or https link";
+        return 0;
+    }
     std::optional<std::string> directory = DownloadDirectoryOf(target);
-    if (!directory || !PlanHttpRequest(url)) return 0;
+    if (!directory) {
+        out.failure = "download folder missing";
+        return 0;
+    }
     // One buffer for every hop; a fetch may run on a thread with a small stack.
     auto buffer = std::make_unique<char[]>(ReadBufferSize);
     std::string current(url.substr(0, url.find('\0')));
     for (int redirects = 0; redirects <= MaxRedirects; ++redirects) {
         Hop hop =
             RequestOnce(current, redirects > 0, url, buffer.get(), *directory, target, progress);
-        if (hop.outcome != Hop::Redirected) return hop.outcome == Hop::Saved ? 1 : 0;
+        if (hop.outcome == Hop::Saved) {
+            out.bytes = hop.bytes;
+            return 1;
+        }
+        if (hop.outcome == Hop::Failed) {
+            out.failure = std::move(hop.failure);
+            return 0;
+        }
         // A fragment is the client's own; only the typed link keeps sending it.
         current = hop.next_url.substr(0, hop.next_url.find('#'));
     }
+    out.failure = "too many redirects";
     return 0;
 }

@@ -54,6 +54,15 @@ struct FetchProgress {
     std::atomic<int64_t> expected{-1};  // the announced length; -1 when unknown
 };
 
+// Why a fetch ended, for the user; filled in by FetchHttpFile when given.
+struct FetchReport {
+    // "" when the fetch returned 1; otherwise what went wrong, in a few words of
+    // the user's: "HTTP 404", "connection refused", "no answer within 10 s",
+    // "certificate expired", "too many redirects", "broke off at 61% (kept for the next check)"...
+    std::string failure;
+    int64_t bytes = 0;  // the size of the file written, when the fetch returned 1
+};
+
 // Fetches url and writes the final response body to the file path, replacing
 // any file there. Redirects (301, 302, 303, 307, 308 with a Location) are
 // followed, each with a new connection and GET, at most MaxRedirects of them.
@@ -75,4 +84,5 @@ struct FetchProgress {
 // Blocks the calling thread; each wait is bounded by FetchLimits, name
 // resolution only by the platform. Needs NetStartup. progress, when given, is
 // kept up to date while the body arrives.
-int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* progress = nullptr);
+int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* progress = nullptr,
+                  FetchReport* report = nullptr);
