@@ -23,22 +23,56 @@ bool IsErrorPageLine(std::string_view line) {
     return false;
 }
 
+// "1,234,567": sizes the user reads in full get their thousands marked.
+std::string GroupedText(int64_t value) {
+    const std::string digits = IntegerText(value);
+    const std::size_t first = digits.starts_with('-') ? 1 : 0;
+    std::string grouped = digits.substr(0, first);
+    for (std::size_t at = first; at < digits.size(); ++at) {
+        if (at > first && (digits.size() - at) % 3 == 0) grouped += ',';
+        grouped += digits[at];
+    }
+    return grouped;
+}
+
+// A file that is neither an error page nor the real thing stays for the user to
+// look at; the check goes on.
+std::string KeptOutcome(int64_t size) {
+    if (size == 0) return "an empty file, kept; still waiting";
+    if (size <= SizeThreshold) return "only " + GroupedText(size) + " bytes, kept; still waiting";
+    return GroupedText(size) + " bytes that read like an error page, kept; still waiting";
+}
+
 // Reads slot k's open file line by line. A hit line deletes a small file; a
 // line free of the words marks a large file done. Once either has happened no
-// later line can change the outcome, so reading stops there.
-void InspectFile(int k, const std::string& target_path) {
+// later line can change the outcome, so reading stops there. Returns what the
+// check came to, in the user's words.
+std::string InspectFile(int k, const std::string& target_path) {
     int64_t size = QueryFileSize(target_path);
     do {
         if (IsErrorPageLine(FileReadLine(k))) {
-            if (size < SizeThreshold && RemoveFile(target_path) != 0) return;
+            if (size < SizeThreshold && RemoveFile(target_path) != 0)
+                return "error page (" + GroupedText(size) + " bytes) deleted";
         } else if (size > SizeThreshold) {
             SetItemText(LinkList, k, StatusDone, ColumnStatus);
             SlotDoneFlags[k] = std::string("1");
             const std::string link = ItemText(LinkList, k, ColumnUrl);
             NotifyArrival(FileNameOf(target_path), link, target_path);
-            return;
+            return "file arrived (" + ProgressText(size, -1) + ")";
         }
     } while (!FileAtEnd(k));
+    return KeptOutcome(size);
+}
+
+// Judges what a fetch left at target_path, or says why it left nothing.
+std::string JudgeFetch(int k, int fetched, const FetchReport& report,
+                       const std::string& target_path) {
+    if (fetched == 0) return report.failure.empty() ? "download failed" : report.failure;
+    if (QueryFileSize(target_path) <= 0) return KeptOutcome(0);
+    if (FileOpenRead(k, target_path) == 0) return "the file arrived but cannot be read";
+    std::string outcome = InspectFile(k, target_path);
+    FileClose(k);
+    return outcome;
 }
 
 }  // namespace
@@ -72,7 +106,8 @@ void LinkCheck(int k) {
     // The stamp shows when this attempt ran, not when the loop last woke up.
     CurrentDate = LocalNow();
     RefreshDateStamp();
-    SetItemText(LinkList, k, DateStamp(), ColumnLastRetry);
+    const std::string stamp = DateStamp();
+    SetItemText(LinkList, k, stamp, ColumnLastRetry);
     // Counted in wrapping arithmetic, like every number read from a cell.
     auto tried = static_cast<int64_t>(
         static_cast<uint64_t>(ParseInteger(ItemText(LinkList, k, ColumnTried))) + 1);
@@ -85,17 +120,18 @@ void LinkCheck(int k) {
     // stood for comes back before anything can read or save the row.
     const std::string status = ItemText(LinkList, k, ColumnStatus);
     FetchProgress progress;
+    FetchReport report;
     int fetched = KeepPaintingWhile(
-        [&] { return FetchHttpFile(link, target_path, &progress); },
+        [&] { return FetchHttpFile(link, target_path, &progress, &report); },
         [&] {
             int64_t received = progress.received;
             if (received > 0)
                 SetItemText(LinkList, k, ProgressText(received, progress.expected), ColumnStatus);
         });
     SetItemText(LinkList, k, status, ColumnStatus);
-    if (fetched != 0 && QueryFileSize(target_path) > 0 && FileOpenRead(k, target_path) != 0) {
-        InspectFile(k, target_path);
-        FileClose(k);
-    }
+    // Only the latest outcome is kept, in memory with its row: it tells why a
+    // row is still waiting, and never reaches the settings file.
+    const std::string outcome = JudgeFetch(k, fetched, report, target_path);
+    SetItemTip(LinkList, k, outcome + " \xE2\x80\x94 " + stamp, ColumnStatus);
     PaintPending();
 }

@@ -198,8 +198,10 @@ void OnFieldEdit() {
     const std::string trimmed = TrimSpaces(typed);
     const int row = SelectedIndex(LinkList);
     if (EditMode == 0) Enable(AddButton, !trimmed.empty());
-    if (!trimmed.empty() && EditMode == 1 && row >= 0 && row == LastSelectedRow)
+    if (!trimmed.empty() && EditMode == 1 && row >= 0 && row == LastSelectedRow) {
         SetItemText(LinkList, row, AsciiLink(typed), ColumnUrl);
+        SetItemTip(LinkList, row, "", ColumnStatus);  // the last outcome was another link's
+    }
 }
 
 void OnAdd() {

@@ -90,6 +90,33 @@ TEST_F(LinkCheckTest, JudgesTheFileBySizeAndErrorPageWords) {
     }
 }
 
+// What the user reads resting the mouse on the Status cell: how the last check
+// ended, and when.
+TEST_F(LinkCheckTest, TheStatusTipTellsHowTheLastCheckEnded) {
+    const struct {
+        const char* what;
+        std::string answer, outcome;
+    } cases[] = {
+        {"arrived", Ok(Body(2'100'000)), "file arrived (2.1 MB)"},
+        {"error page", Ok(Body(1234, {"Error 404"})), "error page (1,234 bytes) deleted"},
+        {"small file", Ok(Body(3000)), "only 3,000 bytes, kept; still waiting"},
+        {"large file of error words", Ok(Body(1'234'567, {}, "eRRor 123")),
+         "1,234,567 bytes that read like an error page, kept; still waiting"},
+        {"empty body", Ok(""), "an empty file, kept; still waiting"},
+        {"the fetch's own reason", "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n",
+         "HTTP 404"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetGuiDouble();
+        ResetState();
+        CheckServing(c.answer);
+        EXPECT_EQ(ItemTip(LinkList, 0, ColumnStatus),
+                  c.outcome + " \xE2\x80\x94 " + ItemText(LinkList, 0, ColumnLastRetry));
+        std::filesystem::remove(dir.File("file.bin"));
+    }
+}
+
 TEST(ProgressText, PercentWhenTheLengthIsKnownElseTheBytesSoFar) {
     const struct {
         int64_t received, expected;

@@ -275,6 +275,8 @@ TEST_F(MainLoopTest, ListEventsWhileStoppedSelectEditAndSave) {
                                 AddButton, OpenButton, IntervalCombo, AboutButton}));
     EXPECT_EQ(BackColorOf(UrlField), White);
 
+    SetItemTip(LinkList, 0, "HTTP 404", ColumnStatus);
+    SetItemTip(LinkList, 1, "HTTP 404", ColumnStatus);
     Click(1, LeftDoubleClick);
     EXPECT_EQ(EditMode, 1);
     EXPECT_EQ(FocusedControl(), UrlField);
@@ -283,6 +285,9 @@ TEST_F(MainLoopTest, ListEventsWhileStoppedSelectEditAndSave) {
     const std::string saved = Settings();
     Type("  http://h/b2 ");
     EXPECT_EQ(ItemText(LinkList, 1, ColumnUrl), "  http://h/b2 ");  // untrimmed, at once
+    // The outcome was the old link's; the other row keeps its own.
+    EXPECT_EQ(ItemTip(LinkList, 1, ColumnStatus), "");
+    EXPECT_EQ(ItemTip(LinkList, 0, ColumnStatus), "HTTP 404");
     Type("   ");
     EXPECT_EQ(ItemText(LinkList, 1, ColumnUrl), "  http://h/b2 ");  // emptying changes nothing
     Type("http://h/\xC3\xA4");

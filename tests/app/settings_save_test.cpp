@@ -40,6 +40,8 @@ class SettingsSaveTest : public AppTest {
             int row = AddItem(LinkList, -1, GoldenRows[i][ColumnUrl]);
             for (int column = ColumnInterval; column < LinkColumns; ++column)
                 SetItemText(LinkList, row, GoldenRows[i][column], column);
+            // A row's last outcome lives in memory only: the files stay as they were.
+            SetItemTip(LinkList, row, "HTTP 404 \xE2\x80\x94 26 Nov 2011@14:05", ColumnStatus);
         }
     }
 };
