@@ -2,11 +2,12 @@
 """Runs Tavimor.exe under Wine on an X display with a window manager (Wine's
 windows take keys only once activated), and drives it with synthetic input the
 way a user would: it restores a prepared settings file, gets a link typed and
-added, starts the queue, fetches the link from a loopback server at the first
+added, starts the queue, fetches it and a restored https link (its test CA
+trusted in the test's own Wine prefix) from loopback servers at the first
 hourly check (libfaketime moves every clock an hour on), and is asked to close. Then the download, the exit code and the bytes of the settings file are
 checked.
 
-Usage: drive_tavimor_exe.py <Tavimor.exe> <scripts/wine-run>
+Usage: drive_tavimor_exe.py <Tavimor.exe> <scripts/wine-run> <trust_ca.exe>
 (DISPLAY must name a running X server without a window manager)
 """
 import glob
@@ -84,11 +85,11 @@ def wine_path(path):
 
 
 def main():
-    exe, wine_run = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    exe, wine_run, trust_ca = (os.path.abspath(a) for a in sys.argv[1:4])
     work = tempfile.mkdtemp(prefix="tavimor-exe-")
     wm = subprocess.Popen(["openbox", "--sm-disable"], stderr=subprocess.DEVNULL)
     try:
-        run(exe, wine_run, work)
+        run(exe, wine_run, trust_ca, work)
     finally:
         wm.terminate()
         wm.wait()
@@ -121,7 +122,52 @@ class JumpingClock:
         self._set(b"+%d" % seconds)
 
 
-def run(exe, wine_run, work):
+class HttpsServer:
+    """tests/support/tls_server.py serving directory with a certificate for
+    localhost from a test CA of its own (certs/ca.pem)."""
+
+    def __init__(self, work, directory):
+        script = os.path.join(HERE, "..", "support", "tls_server.py")
+        certs = os.path.join(work, "certs")
+        os.mkdir(certs)
+        os.mkdir(os.path.join(work, "tls-log"))
+        subprocess.run([sys.executable, script, "make-certs", certs], check=True)
+        self.ca = os.path.join(certs, "ca.pem")
+        self.process = subprocess.Popen(
+            [sys.executable, script, "serve", "--log-dir", os.path.join(work, "tls-log"),
+             "--cert", os.path.join(certs, "good.pem"), "--key", os.path.join(certs, "server.key"),
+             "--directory", directory], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.port = int(self.process.stdout.readline().split()[0])
+
+    def stop(self):
+        self.process.stdin.close()  # it serves until its standard input ends
+        self.process.wait(timeout=10)
+
+
+def drive(desktop, program, clock, link, settings):
+    """Adds link, starts the queue, lets an hour pass, and quits once both links
+    have been saved as arrived; the program's exit code."""
+    window = wait_for("the window", lambda: desktop.client_titled(TITLE), timeout=60, step=0.1)
+    time.sleep(1)
+    desktop.click(window, 250, 10)  # into the link field, which activates the window
+    desktop.type(link)
+    desktop.click(window, 530, 10)  # Add
+    desktop.click(window, 530, 130)  # Start!
+    desktop.answer("Just one more thing....")
+    clock.jump(3600 + 10)  # past the first hourly check and its few random seconds
+
+    def arrived():
+        desktop.hover(window, 300, 80)  # input wakes Wine to look at its clock
+        return read(settings).count(b"\xa4DONE!\xa4") == 2
+
+    wait_for("both links saved as DONE!", arrived, timeout=90, step=0.5)
+    desktop.activate(window)
+    desktop.close(window)
+    desktop.answer("Quit now, then?")
+    return program.wait(timeout=30)
+
+
+def run(exe, wine_run, trust_ca, work):
     program_dir = os.path.join(work, "program")
     downloads = os.path.join(work, "downloads")
     os.mkdir(program_dir)
@@ -133,45 +179,40 @@ def run(exe, wine_run, work):
 
     body = b"0123456789abcdef" * 1000  # a real file: more than 5000 bytes
     write(os.path.join(work, "body"), body)
+    os.mkdir(os.path.join(work, "served"))
+    write(os.path.join(work, "served", "secure.bin"), body[::-1])
     server = CountingServer(os.path.join(work, "body"))
+    https = HttpsServer(work, os.path.join(work, "served"))
+    subprocess.run([wine_run, trust_ca, wine_path(https.ca)], env=env, check=True)
     settings = os.path.join(program_dir, "Tavimor.ini")
     download_dir = wine_path(downloads) + "\\"
     link = b"http://127.0.0.1:%d/arrived.bin" % server.port
     kept = [b"http://127.0.0.1:9/weekly.zip", b"1 week", b"Idle", b"01 Jan 2020@00:00", b"3"]
     finished = [b"http://127.0.0.1:9/done.zip", b"1 hour", b"DONE!", b"02 Jan 2020@00:00", b"9"]
-    write(settings, settings_file(download_dir, [kept, finished]))  # a finished row is dropped
+    secure = [b"https://localhost:%d/secure.bin" % https.port, b"1 hour", b"Idle",
+              b"03 Jan 2020@00:00", b"0"]
+    write(settings, settings_file(download_dir, [kept, finished, secure]))  # finished is dropped
 
     program = subprocess.Popen([wine_run, os.path.join(program_dir, "Tavimor.exe")],
                                cwd=program_dir, env=env)
     try:
-        desktop = ManagedDesktop()
-        window = wait_for("the window", lambda: desktop.client_titled(TITLE), timeout=60,
-                          step=0.1)
-        time.sleep(1)
-        desktop.click(window, 250, 10)  # into the link field, which activates the window
-        desktop.type(link.decode())
-        desktop.click(window, 530, 10)  # Add
-        desktop.click(window, 530, 130)  # Start!
-        desktop.answer("Just one more thing....")
-        clock.jump(3600 + 10)  # past the first hourly check and its few random seconds
-        desktop.hover(window, 300, 80)  # any input wakes Wine to look at its clock
-        wait_for("the check of the new link", lambda: server.gets, timeout=60, step=0.1)
-        arrived = os.path.join(downloads, "arrived.bin")
-        wait_for("the saved DONE!", lambda: b"\xa41 hour\xa4DONE!" in read(settings),
-                 timeout=30, step=0.1)
-        assert read(arrived) == body, "the download differs from what was served"
-        desktop.activate(window)
-        desktop.close(window)
-        desktop.answer("Quit now, then?")
-        code = program.wait(timeout=30)
+        code = drive(ManagedDesktop(), program, clock, link.decode(), settings)
+    except BaseException:
+        # What the program got to, for whoever reads the failure.
+        print("settings file: %r" % read(settings), file=sys.stderr)
+        print("GETs: %r, downloads: %r" % (server.gets, os.listdir(downloads)), file=sys.stderr)
+        raise
     finally:
         server.stop()
+        https.stop()
         if program.poll() is None:
             program.kill()
             program.wait()
         subprocess.run(["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
     assert code == 0, "exit code %d" % code
     assert server.gets == ["/arrived.bin"], "GETs: %r" % server.gets
+    assert read(os.path.join(downloads, "arrived.bin")) == body, "the http download"
+    assert read(os.path.join(downloads, "secure.bin")) == body[::-1], "the https download"
 
     saved = read(settings)
     expected = re.compile(
@@ -181,10 +222,11 @@ def run(exe, wine_run, work):
         rb"Window X Position = 40\r\nWindow Y Position = 30\r\nWindow Minimized = No\r\n"
         rb"\[Links\]\r\nEntry = "
         rb"http://127\.0\.0\.1:9/weekly\.zip\xa41 week\xa4Trying\xa401 Jan 2020@00:00\xa43\xa4(\d+)\xff" +
+        re.escape(secure[0]) + rb"\xa41 hour\xa4DONE!\xa4" + STAMP + rb"\xa41\xa4(\d+)\xff" +
         re.escape(link) + rb"\xa41 hour\xa4DONE!\xa4" + STAMP + rb"\xa41\xa4(\d+)\xff\r\n\Z")
     match = expected.match(saved)
     assert match, "unexpected settings file: %r" % saved
-    assert match.group(1) == match.group(2), "one save, one time"
+    assert match.group(1) == match.group(2) == match.group(3), "one save, one time"
     print("Tavimor.exe end-to-end run passed")
 
 
