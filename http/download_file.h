@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The platform's file handle held as an integer: a POSIX file descriptor, or a
 // Win32 HANDLE (whose invalid value is all ones, -1 here).
@@ -38,3 +39,21 @@ bool MoveDownloadOver(const std::string& from, const std::string& to);
 
 // Removes the file name; quietly does nothing when it cannot.
 void RemoveDownloadFile(const std::string& name);
+
+// Opens the existing file name for writing after its last byte (others may
+// only read it). NoDownloadHandle when that fails or nothing is there.
+DownloadHandle OpenDownloadForAppend(const std::string& name);
+
+// The whole content of the file name; nothing when it is missing, unreadable,
+// not a regular file, or larger than limit bytes.
+std::optional<std::string> ReadSmallDownloadFile(const std::string& name, std::size_t limit);
+
+// A regular file directly inside a folder.
+struct DownloadFolderEntry {
+    std::string name;      // the file name alone, UTF-8
+    int64_t modified = 0;  // its last change, in seconds since 1970-01-01 UTC
+};
+
+// The regular files directly inside directory (which ends with a separator);
+// empty when it cannot be read.
+std::vector<DownloadFolderEntry> ListDownloadFolder(const std::string& directory);

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -64,4 +65,38 @@ bool MoveDownloadOver(const std::string& from, const std::string& to) {
 
 void RemoveDownloadFile(const std::string& name) {
     unlink(name.c_str());
+}
+
+DownloadHandle OpenDownloadForAppend(const std::string& name) {
+    int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    return fd < 0 ? NoDownloadHandle : fd;
+}
+
+std::optional<std::string> ReadSmallDownloadFile(const std::string& name, std::size_t limit) {
+    int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    std::optional<std::string> text;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<uint64_t>(info.st_size) <= limit) {
+        text.emplace(static_cast<std::size_t>(info.st_size), '\0');
+        ssize_t count = read(fd, text->data(), text->size());
+        if (count != static_cast<ssize_t>(text->size())) text.reset();
+    }
+    close(fd);
+    return text;
+}
+
+std::vector<DownloadFolderEntry> ListDownloadFolder(const std::string& directory) {
+    std::vector<DownloadFolderEntry> entries;
+    DIR* folder = opendir(directory.empty() ? "." : directory.c_str());
+    if (!folder) return entries;
+    while (dirent* entry = readdir(folder)) {
+        struct stat info {};
+        std::string name = entry->d_name;
+        if (stat((directory + name).c_str(), &info) == 0 && S_ISREG(info.st_mode))
+            entries.push_back({name, static_cast<int64_t>(info.st_mtime)});
+    }
+    closedir(folder);
+    return entries;
 }

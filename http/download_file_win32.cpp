@@ -83,3 +83,45 @@ bool MoveDownloadOver(const std::string& from, const std::string& to) {
 void RemoveDownloadFile(const std::string& name) {
     DeleteFileW(WideFromUtf8(name).c_str());
 }
+
+DownloadHandle OpenDownloadForAppend(const std::string& name) {
+    HANDLE file = CreateFileW(WideFromUtf8(name).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? NoDownloadHandle : reinterpret_cast<DownloadHandle>(file);
+}
+
+std::optional<std::string> ReadSmallDownloadFile(const std::string& name, std::size_t limit) {
+    HANDLE file = CreateFileW(WideFromUtf8(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    LARGE_INTEGER size{};
+    std::optional<std::string> text;
+    if (GetFileSizeEx(file, &size) && static_cast<uint64_t>(size.QuadPart) <= limit) {
+        text.emplace(static_cast<std::size_t>(size.QuadPart), '\0');
+        DWORD got = 0;
+        if (!ReadFile(file, text->data(), static_cast<DWORD>(text->size()), &got, nullptr) ||
+            got != text->size())
+            text.reset();
+    }
+    CloseHandle(file);
+    return text;
+}
+
+std::vector<DownloadFolderEntry> ListDownloadFolder(const std::string& directory) {
+    // FILETIME counts 100 ns steps from 1601; this many seconds lie before 1970.
+    constexpr int64_t SecondsFrom1601To1970 = 11644473600;
+    std::vector<DownloadFolderEntry> entries;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(WideFromUtf8(directory + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return entries;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        ULARGE_INTEGER time{};
+        time.LowPart = found.ftLastWriteTime.dwLowDateTime;
+        time.HighPart = found.ftLastWriteTime.dwHighDateTime;
+        int64_t seconds = static_cast<int64_t>(time.QuadPart / 10000000) - SecondsFrom1601To1970;
+        entries.push_back({Utf8FromWide(found.cFileName), seconds});
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return entries;
+}

@@ -8,6 +8,7 @@
 
 #include "http/download_file.h"
 #include "http/location.h"
+#include "http/part_file.h"
 #include "http/response.h"
 #include "http/transport.h"
 #include "http/url.h"
@@ -53,25 +54,30 @@ int PortNumberOf(std::string_view text) {
     return negative ? (65536 - port) % 65536 : port;
 }
 
-// The body's file until it is complete: a dot name beside the target, removed
-// unless Commit renames it over the target.
-class TempFile {
+// The body's file until it is complete: a new dot file beside the target,
+// removed unless it is moved into place (or kept as a part), or a kept part
+// opened to continue, which stays whatever happens.
+class BodyFile {
   public:
-    explicit TempFile(const std::string& directory) {
+    explicit BodyFile(const std::string& directory) {
         bool taken = true;
         for (int attempt = 0; attempt < 8 && file_ == NoDownloadHandle && taken; ++attempt) {
             name_ = directory + ".tavimor-" + UniqueDownloadSuffix() + ".part";
             file_ = CreateDownloadFile(name_, taken);
         }
-        created_ = file_ != NoDownloadHandle;
+        owned_ = file_ != NoDownloadHandle;
     }
-    ~TempFile() {
+    struct Continue {};
+    BodyFile(Continue, const std::string& part) : name_(part) {
+        file_ = OpenDownloadForAppend(part);
+    }
+    ~BodyFile() {
         if (file_ != NoDownloadHandle) CloseDownloadFile(file_);
         // A name that was taken already belongs to someone else: only our own is removed.
-        if (created_ && !committed_) RemoveDownloadFile(name_);
+        if (owned_ && !moved_) RemoveDownloadFile(name_);
     }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
+    BodyFile(const BodyFile&) = delete;
+    BodyFile& operator=(const BodyFile&) = delete;
 
     bool IsOpen() const { return file_ != NoDownloadHandle; }
 
@@ -79,36 +85,40 @@ class TempFile {
     // disk, which halves the system calls per byte and keeps memory flat.
     bool Write(std::string_view data) {
         if (pending_ + data.size() > WriteBlockSize && !Flush()) return false;
-        if (data.size() >= WriteBlockSize) return WriteOut(data);
+        if (data.size() >= WriteBlockSize) return WriteDownloadFile(file_, data);
         std::memcpy(block_.get() + pending_, data.data(), data.size());
         pending_ += data.size();
         return true;
     }
 
-    bool Commit(const std::string& target) {
+    // Writes out what is gathered and closes the file; false on any error.
+    bool Close() {
         DownloadHandle file = file_;
         bool flushed = Flush();
         file_ = NoDownloadHandle;
-        if (!CloseDownloadFile(file) || !flushed) return false;
-        committed_ = MoveDownloadOver(name_, target);
-        return committed_;
+        return CloseDownloadFile(file) && flushed;
+    }
+
+    // Closes the file and renames it over name.
+    bool MoveTo(const std::string& name) {
+        if (!Close()) return false;
+        moved_ = MoveDownloadOver(name_, name);
+        return moved_;
     }
 
   private:
     bool Flush() {
-        bool written = WriteOut(std::string_view(block_.get(), pending_));
+        bool written = WriteDownloadFile(file_, std::string_view(block_.get(), pending_));
         pending_ = 0;
         return written;
     }
-
-    bool WriteOut(std::string_view data) { return WriteDownloadFile(file_, data); }
 
     std::unique_ptr<char[]> block_ = std::make_unique<char[]>(WriteBlockSize);
     std::size_t pending_ = 0;
     std::string name_;
     DownloadHandle file_ = NoDownloadHandle;
-    bool created_ = false;
-    bool committed_ = false;
+    bool owned_ = false;
+    bool moved_ = false;
 };
 
 class Connection {
@@ -127,15 +137,33 @@ class Connection {
     std::optional<Transport> transport_;
 };
 
+// How receiving a head or a body ended.
+enum class Ending { Complete, Closed, Cut, Silent, Malformed, WriteFailed };
+
+// One receive, with a failure split into a silent server (the whole limit
+// waited out) and a broken connection.
+int64_t Receive(Transport& transport, char* buffer, Ending& failure) {
+    auto start = std::chrono::steady_clock::now();
+    int64_t count = TransportReceive(transport, buffer, ReadBufferSize, CurrentLimits.receive);
+    if (count < 0) {
+        bool waited = std::chrono::steady_clock::now() - start >= CurrentLimits.receive;
+        failure = waited ? Ending::Silent : Ending::Cut;
+    }
+    return count;
+}
+
 // Receives until the header block is complete; rest then holds what the last
-// receive brought of the body.
-bool ReceiveHead(Transport& transport, HeadReader& reader, char* buffer, std::string_view& rest) {
-    for (;;) {
-        int64_t count = TransportReceive(transport, buffer, ReadBufferSize, CurrentLimits.receive);
-        if (count <= 0) return false;
+// receive brought of the body. Closed when the server sent nothing at all.
+Ending ReceiveHead(Transport& transport, HeadReader& reader, char* buffer, std::string_view& rest) {
+    for (bool first = true;; first = false) {
+        Ending failure = Ending::Cut;
+        int64_t count = Receive(transport, buffer, failure);
+        if (count == 0) return first ? Ending::Closed : Ending::Cut;
+        if (count < 0) return failure;
         rest = std::string_view(buffer, static_cast<std::size_t>(count));
         ReadStep step = reader.Feed(rest);
-        if (step != ReadStep::NeedMore) return step == ReadStep::Done;
+        if (step != ReadStep::NeedMore)
+            return step == ReadStep::Done ? Ending::Complete : Ending::Malformed;
     }
 }
 
@@ -154,69 +182,253 @@ bool NamesHtmlFile(std::string_view url) {
     return name.ends_with(".htm") || name.ends_with(".html");
 }
 
-bool ReceiveBody(Transport& transport, BodyReader body, std::string_view input, char* buffer,
-                 TempFile& file, FetchProgress* progress, int64_t& written) {
+// written counts the body bytes that reached the file.
+Ending ReceiveBody(Transport& transport, BodyReader body, std::string_view input, char* buffer,
+                   BodyFile& file, FetchProgress* progress, int64_t& written) {
     for (;;) {
         std::string_view data;
         ReadStep step = body.Next(input, data);
         if (step == ReadStep::Data) {
-            if (!file.Write(data)) return false;
+            if (!file.Write(data)) return Ending::WriteFailed;
             written += static_cast<int64_t>(data.size());
             if (progress) progress->received += static_cast<int64_t>(data.size());
             continue;
         }
-        if (step != ReadStep::NeedMore) return step == ReadStep::Done;
-        int64_t count = TransportReceive(transport, buffer, ReadBufferSize, CurrentLimits.receive);
-        if (count == 0) return body.CompleteAtClose();
-        if (count < 0) return false;
+        if (step == ReadStep::Done) return Ending::Complete;
+        if (step == ReadStep::Invalid) return Ending::Malformed;
+        Ending failure = Ending::Cut;
+        int64_t count = Receive(transport, buffer, failure);
+        if (count == 0) return body.CompleteAtClose() ? Ending::Complete : Ending::Cut;
+        if (count < 0) return failure;
         input = std::string_view(buffer, static_cast<std::size_t>(count));
     }
 }
 
+// ---- Texts for the user ----
+
+std::string Formatted(const char* format, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string LimitText(std::chrono::milliseconds limit) {
+    return Formatted("%g s", static_cast<double>(limit.count()) / 1000);
+}
+
+std::string SizeText(int64_t bytes) {
+    if (bytes < 1000) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+    double value = static_cast<double>(bytes);
+    if (value < 1e6) return Formatted("%.1f KB", value / 1e3);
+    if (value < 1e9) return Formatted("%.1f MB", value / 1e6);
+    return Formatted("%.1f GB", value / 1e9);
+}
+
+// How far a body came: "at 61%" of a known length (never 100 before the
+// end), else "after 2.1 MB".
+std::string ReachedText(int64_t received, int64_t length) {
+    if (length <= 0) return "after " + SizeText(received);
+    auto percent =
+        static_cast<int>(100.0 * static_cast<double>(received) / static_cast<double>(length));
+    return "at " + std::to_string(percent < 99 ? percent : 99) + "%";
+}
+
+std::string ConnectFailureText(const TransportFailure& why) {
+    switch (why.net) {
+        case NetOpenFailure::NotResolved:
+            return "host not found";
+        case NetOpenFailure::Refused:
+            return "connection refused";
+        case NetOpenFailure::TimedOut:
+            return "no answer within " + LimitText(CurrentLimits.connect);
+        case NetOpenFailure::Unreachable:
+            return "host unreachable";
+        case NetOpenFailure::Other:
+            return "could not connect";
+        case NetOpenFailure::None:
+            break;
+    }
+    switch (why.tls) {
+        case TlsFailure::Expired:
+            return "certificate expired";
+        case TlsFailure::Untrusted:
+            return "certificate not trusted";
+        case TlsFailure::WrongName:
+            return "certificate is for another name";
+        case TlsFailure::TimedOut:
+            return "no answer within " + LimitText(CurrentLimits.connect);
+        default:
+            return "secure connection failed";
+    }
+}
+
+std::string HeadFailureText(Ending ending) {
+    switch (ending) {
+        case Ending::Closed:
+            return "server sent no answer";
+        case Ending::Silent:
+            return "server went silent";
+        case Ending::Malformed:
+            return "headers too long";
+        default:
+            return "answer cut short";
+    }
+}
+
+std::string StatusText(const ResponseHead& head) {
+    if (head.status_code < 0) return "not an HTTP answer";
+    if (head.length_invalid) return "invalid length in the answer";
+    return "HTTP " + std::to_string(head.status_code);
+}
+
+std::string BodyFailureText(Ending ending, const ResponseHead& head, int64_t received,
+                            int64_t length) {
+    switch (ending) {
+        case Ending::Silent:
+            return "server went silent " + ReachedText(received, length);
+        case Ending::Malformed:
+            return head.chunked ? "malformed chunk" : "too long without a length";
+        case Ending::WriteFailed:
+            return "cannot write the file";
+        default:
+            return "broke off " + ReachedText(received, length);
+    }
+}
+
+// ---- One request ----
+
+// What every request of one fetch shares.
+struct FetchJob {
+    std::string link;  // the URL as given
+    std::string directory;
+    std::string target;
+    FetchProgress* progress = nullptr;
+    // One buffer for every hop; a fetch may run on a thread with a small stack.
+    std::unique_ptr<char[]> buffer = std::make_unique<char[]>(ReadBufferSize);
+    std::optional<PartRecord> part;  // a kept part, while it may be continued
+    int64_t part_size = 0;
+};
+
 // One request of a fetch: where it leads next, or how it ended.
 struct Hop {
-    enum Outcome { Failed, Saved, Redirected } outcome = Failed;
+    enum Outcome { Failed, Saved, Redirected, Again } outcome = Failed;
     std::string next_url;
     std::string failure;  // why, when Failed
-    int64_t bytes = 0;    // the body's size, when Saved
+    int64_t bytes = 0;    // the file's size, when Saved
 };
 
 Hop Failure(std::string why) {
     return {Hop::Failed, {}, std::move(why), 0};
 }
 
+Hop Saved(int64_t bytes) {
+    return {Hop::Saved, {}, {}, bytes};
+}
+
+void AddRangeHeaders(std::string& request, int64_t offset, const std::string& validator) {
+    // Before the empty line that ends the request.
+    request.insert(request.size() - 2, "Range: bytes=" + std::to_string(offset) +
+                                           "-\r\nIf-Range: " + validator + "\r\n");
+}
+
+// Whether a 206 carries exactly the rest of the part's file, as it was.
+bool ContinuesPart(const ResponseHead& head, const FetchJob& job) {
+    const PartRecord& part = *job.part;
+    std::optional<ContentRange> range = ContentRangeOf(head.content_range);
+    const std::string& validator = part.etag ? head.etag : head.last_modified;
+    return range && range->first == job.part_size && range->last == part.length - 1 &&
+           range->complete == part.length && head.content_length == part.length - job.part_size &&
+           validator == part.validator;
+}
+
+// Appends a 206's body to the part; the part is moved into place once whole.
+Hop ContinueBody(FetchJob& job, Transport& transport, const ResponseHead& head,
+                 std::string_view rest) {
+    std::string part = PartNameOf(job.target);
+    BodyFile file(BodyFile::Continue{}, part);
+    if (!file.IsOpen()) return Failure("cannot write the file");
+    if (job.progress) {
+        job.progress->received = job.part_size;
+        job.progress->expected = job.part->length;
+    }
+    int64_t written = 0;
+    Ending ending = ReceiveBody(transport, BodyReader(head), rest, job.buffer.get(), file,
+                                job.progress, written);
+    int64_t received = job.part_size + written;
+    if (ending == Ending::Complete) {
+        if (!file.MoveTo(job.target)) return Failure("cannot write the file");
+        RemoveDownloadFile(PartRecordNameOf(job.target));
+        return Saved(received);
+    }
+    file.Close();
+    return Failure(BodyFailureText(ending, head, received, job.part->length) +
+                   " (kept for the next check)");
+}
+
+// Writes a body from its first byte. One that breaks off late is kept as a
+// part when the server named the file's version.
+Hop SaveBody(FetchJob& job, Transport& transport, const ResponseHead& head, std::string_view rest,
+             const std::string& url) {
+    // Whatever an older part held, this answer starts over.
+    DropPart(job.target);
+    job.part.reset();
+    BodyFile file(job.directory);
+    if (!file.IsOpen()) return Failure("cannot write in the download folder");
+    if (job.progress) {
+        job.progress->received = 0;
+        job.progress->expected = head.content_length;
+    }
+    int64_t written = 0;
+    Ending ending = ReceiveBody(transport, BodyReader(head), rest, job.buffer.get(), file,
+                                job.progress, written);
+    if (ending == Ending::Complete)
+        return file.MoveTo(job.target) ? Saved(written) : Failure("cannot write the file");
+    std::string why = BodyFailureText(ending, head, written, head.content_length);
+    bool broke = ending == Ending::Cut || ending == Ending::Silent;
+    std::optional<PartRecord> record = RecordFor(head, url);
+    if (broke && written >= MinKeptPart && record &&
+        SavePartRecord(job.directory, job.target, *record) && file.MoveTo(PartNameOf(job.target)))
+        why += " (kept for the next check)";
+    return Failure(why);
+}
+
 // Requests url once. A redirect is not followed here; any other answer that
-// may be saved goes to file, unless an HTML page ends a redirected chain.
-Hop RequestOnce(std::string_view url, bool redirected, std::string_view link, char* buffer,
-                const std::string& directory, const std::string& target, FetchProgress* progress) {
+// may be saved goes to the file, unless an HTML page ends a redirected chain.
+// The part is asked for only from the URL that gave it.
+Hop RequestOnce(FetchJob& job, const std::string& url, bool redirected) {
     std::optional<HttpRequestPlan> plan = PlanHttpRequest(url);
     if (!plan) return Failure("not an http or https link");
+    bool asking = job.part && job.part->url == url;
+    if (asking) AddRangeHeaders(plan->request, job.part_size, job.part->validator);
+    TransportFailure why;
     Connection connection(
-        TransportOpen(plan->host, plan->port, plan->secure, CurrentLimits.connect));
-    if (!connection.IsOpen()) return Failure("could not connect");
+        TransportOpen(plan->host, plan->port, plan->secure, CurrentLimits.connect, &why));
+    if (!connection.IsOpen()) return Failure(ConnectFailureText(why));
     const std::string& request = plan->request;
     if (!TransportSendAll(connection.Get(), request.data(), request.size(), CurrentLimits.send))
-        return Failure("server went silent");
+        return Failure("connection broke");
     HeadReader reader;
     std::string_view rest;
-    if (!ReceiveHead(connection.Get(), reader, buffer, rest)) return Failure("no proper answer");
+    Ending ending = ReceiveHead(connection.Get(), reader, job.buffer.get(), rest);
+    if (ending != Ending::Complete) return Failure(HeadFailureText(ending));
     const ResponseHead& head = reader.Head();
     if (IsRedirect(head)) {
         std::optional<std::string> next = ResolveLocation(url, head.location);
-        if (!next) return Failure("redirect to another scheme");
+        if (!next) return Failure("redirect to a non-web link");
         return {Hop::Redirected, std::move(*next), {}, 0};
     }
-    if (!IsAcceptable(head)) return Failure("HTTP " + std::to_string(head.status_code));
-    if (redirected && IsHtmlType(head.content_type) && !NamesHtmlFile(link))
+    if (asking && head.status_code == 206 && ContinuesPart(head, job))
+        return ContinueBody(job, connection.Get(), head, rest);
+    if (asking && (head.status_code == 206 || head.status_code == 416)) {
+        // Not the rest of the same file: the part goes, and the file is asked for whole.
+        DropPart(job.target);
+        job.part.reset();
+        return {Hop::Again, {}, {}, 0};
+    }
+    if (!IsAcceptable(head)) return Failure(StatusText(head));
+    if (redirected && IsHtmlType(head.content_type) && !NamesHtmlFile(job.link))
         return Failure("redirected to a web page");
-    TempFile file(directory);
-    if (!file.IsOpen()) return Failure("cannot write the file");
-    if (progress) progress->expected = head.content_length;
-    int64_t written = 0;
-    if (!ReceiveBody(connection.Get(), BodyReader(head), rest, buffer, file, progress, written))
-        return Failure("download broke off");
-    if (!file.Commit(target)) return Failure("cannot write the file");
-    return {Hop::Saved, {}, {}, written};
+    return SaveBody(job, connection.Get(), head, rest, url);
 }
 
 }  // namespace
@@ -256,22 +468,25 @@ int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* pr
     FetchReport ignored;
     FetchReport& out = report ? *report : ignored;
     out = FetchReport{};
-    std::string target(path.substr(0, path.find('\0')));
+    FetchJob job;
+    job.link = url.substr(0, url.find('\0'));
+    job.target = path.substr(0, path.find('\0'));
+    job.progress = progress;
+    std::optional<std::string> directory = DownloadDirectoryOf(job.target);
     if (!PlanHttpRequest(url)) {
         out.failure = "not an http or https link";
-        return 0;
+    } else if (!directory) {
+        out.failure = QueryFileSize(job.target) == -2 ? "a folder has the file's name"
+                                                      : "download folder missing";
     }
-    std::optional<std::string> directory = DownloadDirectoryOf(target);
-    if (!directory) {
-        out.failure = "download folder missing";
-        return 0;
-    }
-    // One buffer for every hop; a fetch may run on a thread with a small stack.
-    auto buffer = std::make_unique<char[]>(ReadBufferSize);
-    std::string current(url.substr(0, url.find('\0')));
-    for (int redirects = 0; redirects <= MaxRedirects; ++redirects) {
-        Hop hop =
-            RequestOnce(current, redirects > 0, url, buffer.get(), *directory, target, progress);
+    if (!out.failure.empty()) return 0;
+    job.directory = *directory;
+    job.part = LoadPartRecord(job.target);
+    job.part_size = QueryFileSize(PartNameOf(job.target));
+    if (job.part && (job.part_size <= 0 || job.part_size >= job.part->length)) job.part.reset();
+    std::string current = job.link;
+    for (int redirects = 0;;) {
+        Hop hop = RequestOnce(job, current, redirects > 0);
         if (hop.outcome == Hop::Saved) {
             out.bytes = hop.bytes;
             return 1;
@@ -280,9 +495,12 @@ int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* pr
             out.failure = std::move(hop.failure);
             return 0;
         }
+        if (hop.outcome == Hop::Again) continue;  // once at most: the part is gone
+        if (++redirects > MaxRedirects) {
+            out.failure = "too many redirects";
+            return 0;
+        }
         // A fragment is the client's own; only the typed link keeps sending it.
         current = hop.next_url.substr(0, hop.next_url.find('#'));
     }
-    out.failure = "too many redirects";
-    return 0;
 }

@@ -26,14 +26,26 @@ int NetStartup();
 // Ends the network layer at program end. Harmless when it never started.
 void NetShutdown();
 
+// Why NetOpen gave nothing, as far as the platform tells.
+enum class NetOpenFailure {
+    None,
+    NotResolved,  // the name has no address
+    Refused,      // the host answered that nobody listens on the port
+    TimedOut,     // no address connected within the limit
+    Unreachable,  // no route to the host or its network
+    Other,        // not started, a bad port or host, or another error
+};
+
 // Connects to host (an IPv4 or IPv6 address, without brackets, or a name that
 // may resolve to addresses of both families) on port. Each address is tried in
 // turn until one connects; all of them together take at most limit. Name
 // resolution has only the platform's own limits. Returns nothing when the layer
 // is not started, the port is 0, the name does not resolve, or no address
-// connects in time.
+// connects in time; why, when given, then says which (for several addresses,
+// what the last one tried met; TimedOut once the limit has passed).
 std::optional<NetConnection> NetOpen(std::string_view host, int port,
-                                     std::chrono::milliseconds limit);
+                                     std::chrono::milliseconds limit,
+                                     NetOpenFailure* why = nullptr);
 
 // Waits until the connection can be read (forWrite false) or written, or
 // deadline passes. True when it is ready. For the layers above, such as TLS,

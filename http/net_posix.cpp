@@ -35,19 +35,36 @@ bool WaitUntil(NetSocket handle, short events, Clock::time_point deadline) {
     }
 }
 
+NetOpenFailure FailureOf(int error) {
+    switch (error) {
+        case ECONNREFUSED:
+            return NetOpenFailure::Refused;
+        case ETIMEDOUT:
+            return NetOpenFailure::TimedOut;
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+            return NetOpenFailure::Unreachable;
+        default:
+            return NetOpenFailure::Other;
+    }
+}
+
 // The socket is non-blocking so that the connect, and later every send and
 // receive, waits only as long as its limit allows. -1 when it does not connect.
-int ConnectBefore(const addrinfo& address, Clock::time_point deadline) {
+int ConnectBefore(const addrinfo& address, Clock::time_point deadline, NetOpenFailure& why) {
     int fd = socket(address.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    bool connected = connect(fd, address.ai_addr, address.ai_addrlen) == 0;
-    if (!connected && (errno == EINPROGRESS || errno == EINTR) &&
-        WaitUntil(fd, POLLOUT, deadline)) {
-        int error = 0;
-        socklen_t size = sizeof error;
-        connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    int error = connect(fd, address.ai_addr, address.ai_addrlen) == 0 ? 0 : errno;
+    if (error == EINPROGRESS || error == EINTR) {
+        if (WaitUntil(fd, POLLOUT, deadline)) {
+            socklen_t size = sizeof error;
+            if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+        } else {
+            error = ETIMEDOUT;
+        }
     }
-    if (connected) return fd;
+    if (error == 0) return fd;
+    why = FailureOf(error);
     close(fd);
     return -1;
 }
@@ -64,7 +81,10 @@ void NetShutdown() {
 }
 
 std::optional<NetConnection> NetOpen(std::string_view host, int port,
-                                     std::chrono::milliseconds limit) {
+                                     std::chrono::milliseconds limit, NetOpenFailure* why) {
+    NetOpenFailure ignored;
+    NetOpenFailure& failure = why ? *why : ignored;
+    failure = NetOpenFailure::Other;
     if (!NetStarted || port <= 0 || port > 65535) return std::nullopt;
     std::string name(host);
     if (name.empty() || name.find('\0') != std::string::npos) return std::nullopt;
@@ -74,8 +94,12 @@ std::optional<NetConnection> NetOpen(std::string_view host, int port,
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    if (getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+    int resolved = getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (resolved != 0) {
+        if (resolved == EAI_NONAME || resolved == EAI_NODATA || resolved == EAI_FAIL)
+            failure = NetOpenFailure::NotResolved;
         return std::nullopt;
+    }
     int count = 0;
     for (addrinfo* address = found; address; address = address->ai_next)
         ++count;
@@ -85,10 +109,14 @@ std::optional<NetConnection> NetOpen(std::string_view host, int port,
         // gets an equal share of what is left, the last one all of it.
         Clock::time_point now = Clock::now();
         if (now >= deadline) break;
-        fd = ConnectBefore(*address, now + (deadline - now) / count);
+        fd = ConnectBefore(*address, now + (deadline - now) / count, failure);
     }
     freeaddrinfo(found);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) {
+        if (Clock::now() >= deadline) failure = NetOpenFailure::TimedOut;
+        return std::nullopt;
+    }
+    failure = NetOpenFailure::None;
     return NetConnection{fd};
 }
 

@@ -37,12 +37,29 @@ bool WaitUntil(SOCKET socket, short events, Clock::time_point deadline) {
     }
 }
 
+NetOpenFailure FailureOf(int error) {
+    switch (error) {
+        case WSAECONNREFUSED:
+            return NetOpenFailure::Refused;
+        case WSAETIMEDOUT:
+            return NetOpenFailure::TimedOut;
+        case WSAEHOSTUNREACH:
+        case WSAENETUNREACH:
+            return NetOpenFailure::Unreachable;
+        default:
+            return NetOpenFailure::Other;
+    }
+}
+
 // select, not WSAPoll: older Windows' WSAPoll never reports a refused connect,
-// which would turn a refusal into a wait for the whole limit.
-bool WaitConnected(SOCKET socket, Clock::time_point deadline) {
+// which would turn a refusal into a wait for the whole limit. false also when
+// the connect failed; timed_out tells the two apart.
+bool WaitConnected(SOCKET socket, Clock::time_point deadline, bool& timed_out) {
+    timed_out = false;
     for (;;) {
         int timeout = MillisecondsLeft(deadline);
-        if (timeout < 0) return false;
+        timed_out = timeout < 0;
+        if (timed_out) return false;
         fd_set writable;
         fd_set failed;
         FD_ZERO(&writable);
@@ -52,27 +69,38 @@ bool WaitConnected(SOCKET socket, Clock::time_point deadline) {
         timeval wait{timeout / 1000, (timeout % 1000) * 1000};
         int ready = select(0, nullptr, &writable, &failed, &wait);
         if (ready > 0) return FD_ISSET(socket, &writable) && !FD_ISSET(socket, &failed);
+        timed_out = timeout == 0;
         if (ready < 0 || timeout == 0) return false;
     }
 }
 
-SOCKET ConnectBefore(const ADDRINFOW& address, Clock::time_point deadline) {
+// The error a connect in progress ended with; 0 when it connected.
+int ConnectError(SOCKET socket) {
+    int error = 0;
+    int size = sizeof error;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+        return WSAGetLastError();
+    return error;
+}
+
+SOCKET ConnectBefore(const ADDRINFOW& address, Clock::time_point deadline, NetOpenFailure& why) {
     SOCKET socket = WSASocketW(address.ai_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (socket == INVALID_SOCKET) return INVALID_SOCKET;
     u_long nonblocking = 1;
-    bool connected = false;
+    int error = WSAEINVAL;
     if (ioctlsocket(socket, FIONBIO, &nonblocking) == 0) {
-        connected = connect(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0;
-        if (!connected && WSAGetLastError() == WSAEWOULDBLOCK && WaitConnected(socket, deadline)) {
-            int error = 0;
-            int size = sizeof error;
-            connected = getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
-                                   &size) == 0 &&
-                        error == 0;
+        error = connect(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0
+                    ? 0
+                    : WSAGetLastError();
+        bool timed_out = false;
+        if (error == WSAEWOULDBLOCK) {
+            WaitConnected(socket, deadline, timed_out);
+            error = timed_out ? WSAETIMEDOUT : ConnectError(socket);
         }
     }
-    if (connected) return socket;
+    if (error == 0) return socket;
+    why = FailureOf(error);
     closesocket(socket);
     return INVALID_SOCKET;
 }
@@ -97,7 +125,10 @@ void NetShutdown() {
 }
 
 std::optional<NetConnection> NetOpen(std::string_view host, int port,
-                                     std::chrono::milliseconds limit) {
+                                     std::chrono::milliseconds limit, NetOpenFailure* why) {
+    NetOpenFailure ignored;
+    NetOpenFailure& failure = why ? *why : ignored;
+    failure = NetOpenFailure::Other;
     if (!NetStarted || port <= 0 || port > 65535) return std::nullopt;
     if (host.empty() || host.find('\0') != std::string_view::npos) return std::nullopt;
     Clock::time_point deadline = Clock::now() + limit;
@@ -106,9 +137,13 @@ std::optional<NetConnection> NetOpen(std::string_view host, int port,
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
     ADDRINFOW* found = nullptr;
-    if (GetAddrInfoW(WideFromUtf8(host).c_str(), std::to_wstring(port).c_str(), &hints, &found) !=
-        0)
+    int resolved =
+        GetAddrInfoW(WideFromUtf8(host).c_str(), std::to_wstring(port).c_str(), &hints, &found);
+    if (resolved != 0) {
+        if (resolved == WSAHOST_NOT_FOUND || resolved == WSANO_DATA || resolved == WSANO_RECOVERY)
+            failure = NetOpenFailure::NotResolved;
         return std::nullopt;
+    }
     int count = 0;
     for (ADDRINFOW* address = found; address; address = address->ai_next)
         ++count;
@@ -118,10 +153,14 @@ std::optional<NetConnection> NetOpen(std::string_view host, int port,
         // Each address gets an equal share of what is left, the last one all of it.
         Clock::time_point now = Clock::now();
         if (now >= deadline) break;
-        socket = ConnectBefore(*address, now + (deadline - now) / count);
+        socket = ConnectBefore(*address, now + (deadline - now) / count, failure);
     }
     FreeAddrInfoW(found);
-    if (socket == INVALID_SOCKET) return std::nullopt;
+    if (socket == INVALID_SOCKET) {
+        if (Clock::now() >= deadline) failure = NetOpenFailure::TimedOut;
+        return std::nullopt;
+    }
+    failure = NetOpenFailure::None;
     return NetConnection{static_cast<NetSocket>(socket)};
 }
 

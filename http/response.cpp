@@ -79,6 +79,42 @@ std::optional<int64_t> ContentLengthOf(std::string_view value) {
     return length;
 }
 
+namespace {
+
+// Decimal digits up to the first other byte; nothing without any or on overflow.
+std::optional<int64_t> TakeNumber(std::string_view& text) {
+    int64_t number = 0;
+    std::size_t pos = 0;
+    for (; pos < text.size() && IsDigit(text[pos]); ++pos) {
+        int digit = text[pos] - '0';
+        if (number > (MaxLength - digit) / 10) return std::nullopt;
+        number = number * 10 + digit;
+    }
+    if (pos == 0) return std::nullopt;
+    text.remove_prefix(pos);
+    return number;
+}
+
+bool TakeByte(std::string_view& text, char byte) {
+    if (text.empty() || text.front() != byte) return false;
+    text.remove_prefix(1);
+    return true;
+}
+
+}  // namespace
+
+std::optional<ContentRange> ContentRangeOf(std::string_view value) {
+    if (!StartsIgnoringCase(value, "bytes ")) return std::nullopt;
+    value.remove_prefix(6);
+    std::optional<int64_t> first = TakeNumber(value);
+    if (!first || !TakeByte(value, '-')) return std::nullopt;
+    std::optional<int64_t> last = TakeNumber(value);
+    if (!last || !TakeByte(value, '/')) return std::nullopt;
+    std::optional<int64_t> complete = TakeNumber(value);
+    if (!complete || !value.empty() || *first > *last || *last >= *complete) return std::nullopt;
+    return ContentRange{*first, *last, *complete};
+}
+
 ReadStep HeadReader::Feed(std::string_view& input) {
     while (!done_ && !input.empty()) {
         const char* newline =
@@ -110,6 +146,12 @@ void HeadReader::TakeLine() {
         if (head_.location.empty()) head_.location = Trimmed(line.substr(9));
     } else if (StartsIgnoringCase(line, "content-type:")) {
         if (head_.content_type.empty()) head_.content_type = Trimmed(line.substr(13));
+    } else if (StartsIgnoringCase(line, "etag:")) {
+        if (head_.etag.empty()) head_.etag = Trimmed(line.substr(5));
+    } else if (StartsIgnoringCase(line, "last-modified:")) {
+        if (head_.last_modified.empty()) head_.last_modified = Trimmed(line.substr(14));
+    } else if (StartsIgnoringCase(line, "content-range:")) {
+        if (head_.content_range.empty()) head_.content_range = Trimmed(line.substr(14));
     } else if (StartsIgnoringCase(line, "content-length:")) {
         std::optional<int64_t> length = ContentLengthOf(line.substr(15));
         if (length) {

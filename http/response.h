@@ -25,7 +25,23 @@ struct ResponseHead {
     bool chunked = false;         // a "Transfer-Encoding" names chunked coding
     std::string location;         // the first "Location" value, blanks trimmed; "" without one
     std::string content_type;     // the first "Content-Type" value, blanks trimmed
+    std::string etag;             // the first "ETag" value, blanks trimmed
+    std::string last_modified;    // the first "Last-Modified" value, blanks trimmed
+    std::string content_range;    // the first "Content-Range" value, blanks trimmed
 };
+
+// The bytes a 206 answer carries: first to last of a file of complete bytes.
+struct ContentRange {
+    int64_t first = 0;
+    int64_t last = 0;
+    int64_t complete = 0;
+};
+
+// A "Content-Range" value read as "bytes <first>-<last>/<complete>" (the unit
+// in any letter case, decimal numbers without signs or blanks) with
+// first <= last < complete. Nothing for any other form: "*" for either part,
+// another unit, or numbers beyond 2^63-1.
+std::optional<ContentRange> ContentRangeOf(std::string_view value);
 
 // Whether a Content-Type value names an HTML page (its media type, before any
 // parameters, is text/html in any letter case).

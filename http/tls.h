@@ -12,15 +12,26 @@
 
 struct TlsSession;
 
+// Why TlsStart gave nothing.
+enum class TlsFailure {
+    None,
+    Expired,    // the certificate, or one of its chain, is out of its validity
+    Untrusted,  // the chain leads to no trusted root
+    WrongName,  // the certificate is for another name or address
+    TimedOut,   // the deadline passed before the handshake was done
+    Other,      // anything else: no TLS spoken, no common protocol, an alert...
+};
+
 // Speaks TLS 1.2 or later as a client over connection: SNI for a host name, the
 // certificate chain verified against the system's trust store (with OpenSSL,
 // SSL_CERT_FILE and SSL_CERT_DIR are honoured; on Windows, the user's and the
 // machine's root stores), and the host name, or the IP literal, checked
 // against the certificate. nullptr when any of that fails, or when deadline
-// passes before the handshake is done. The checks cannot be skipped. The
-// connection stays the caller's, to close after TlsEnd.
+// passes before the handshake is done; why, when given, then says which. The
+// checks cannot be skipped. The connection stays the caller's, to close after
+// TlsEnd.
 TlsSession* TlsStart(NetConnection& connection, std::string_view host,
-                     std::chrono::steady_clock::time_point deadline);
+                     std::chrono::steady_clock::time_point deadline, TlsFailure* why = nullptr);
 
 // As NetSendAll, over the session.
 int TlsSendAll(TlsSession& session, const char* data, std::size_t length,

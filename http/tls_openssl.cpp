@@ -131,27 +131,54 @@ bool Configure(TlsSession& session, std::string_view host) {
     return true;
 }
 
-bool Handshake(TlsSession& session, Clock::time_point deadline) {
+TlsFailure FailureOf(long verify_result) {
+    switch (verify_result) {
+        case X509_V_OK:
+            return TlsFailure::Other;
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return TlsFailure::Expired;
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            return TlsFailure::WrongName;
+        default:
+            return TlsFailure::Untrusted;
+    }
+}
+
+TlsFailure Handshake(TlsSession& session, Clock::time_point deadline) {
     for (;;) {
         ERR_clear_error();
         int result = SSL_connect(session.ssl);
+        long verified = SSL_get_verify_result(session.ssl);
         // Without a certificate (anonymous suites) there would be nothing verified.
-        if (result == 1)
-            return SSL_get_verify_result(session.ssl) == X509_V_OK &&
-                   SSL_get0_peer_certificate(session.ssl) != nullptr;
-        if (!WaitFor(session, SSL_get_error(session.ssl, result), deadline)) return false;
+        if (result == 1) {
+            if (verified != X509_V_OK) return FailureOf(verified);
+            bool certified = SSL_get0_peer_certificate(session.ssl) != nullptr;
+            return certified ? TlsFailure::None : TlsFailure::Untrusted;
+        }
+        int error = SSL_get_error(session.ssl, result);
+        if (!WaitFor(session, error, deadline)) {
+            if (verified != X509_V_OK) return FailureOf(verified);
+            bool waiting = error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE;
+            return waiting ? TlsFailure::TimedOut : TlsFailure::Other;
+        }
     }
 }
 
 }  // namespace
 
 TlsSession* TlsStart(NetConnection& connection, std::string_view host,
-                     std::chrono::steady_clock::time_point deadline) {
+                     std::chrono::steady_clock::time_point deadline, TlsFailure* why) {
+    TlsFailure ignored;
+    TlsFailure& failure = why ? *why : ignored;
+    failure = TlsFailure::Other;
     if (host.empty() || host.find('\0') != std::string_view::npos) return nullptr;
     TlsSession* session = new (std::nothrow) TlsSession;
     if (!session) return nullptr;
     session->connection = connection;
-    if (Configure(*session, host) && Handshake(*session, deadline)) return session;
+    if (Configure(*session, host)) failure = Handshake(*session, deadline);
+    if (failure == TlsFailure::None) return session;
     session->failed = true;
     TlsEnd(session);
     return nullptr;

@@ -163,20 +163,22 @@ SECURITY_STATUS Step(TlsSession& session, Clock::time_point deadline) {
 
 // Drives the handshake to its end; also takes up the messages that follow a
 // finished one (TLS 1.3 tickets and key updates), which arrive in incoming.
-bool Handshake(TlsSession& session, Clock::time_point deadline) {
+TlsFailure Handshake(TlsSession& session, Clock::time_point deadline) {
     for (bool retried = false;;) {
         SECURITY_STATUS status = Step(session, deadline);
-        if (status == SEC_E_OK) return true;
+        if (status == SEC_E_OK) return TlsFailure::None;
         // The server asked for a client certificate: we go on without one.
         if (status == SEC_I_INCOMPLETE_CREDENTIALS && !retried) {
             retried = true;
             continue;
         }
-        if (status != SEC_I_CONTINUE_NEEDED && status != SEC_E_INCOMPLETE_MESSAGE) return false;
+        if (status != SEC_I_CONTINUE_NEEDED && status != SEC_E_INCOMPLETE_MESSAGE)
+            return TlsFailure::Other;
         // Steps on bytes in hand wait for nothing, so the deadline is checked here too.
-        if (Clock::now() > deadline) return false;
+        if (Clock::now() > deadline) return TlsFailure::TimedOut;
         bool need_more = status == SEC_E_INCOMPLETE_MESSAGE || session.incoming_used == 0;
-        if (need_more && ReceiveRaw(session, deadline) <= 0) return false;
+        if (need_more && ReceiveRaw(session, deadline) <= 0)
+            return Clock::now() >= deadline ? TlsFailure::TimedOut : TlsFailure::Other;
     }
 }
 
@@ -225,9 +227,20 @@ bool HasAddress(PCCERT_CONTEXT cert, const Peer& peer) {
     return found;
 }
 
+// What the chain engine's and the policy's errors mean to the user; time
+// first, since an expired certificate of a trusted CA is the common case.
+TlsFailure FailureOf(DWORD chain_errors, DWORD policy_error) {
+    if ((chain_errors & CERT_TRUST_IS_NOT_TIME_VALID) != 0 ||
+        policy_error == static_cast<DWORD>(CERT_E_EXPIRED))
+        return TlsFailure::Expired;
+    if (chain_errors != CERT_TRUST_NO_ERROR) return TlsFailure::Untrusted;
+    if (policy_error == static_cast<DWORD>(CERT_E_CN_NO_MATCH)) return TlsFailure::WrongName;
+    return policy_error == 0 ? TlsFailure::None : TlsFailure::Untrusted;
+}
+
 // The chain up to a trusted root, every certificate in its validity, and the
 // name, all judged by the SSL policy; an address is matched by HasAddress.
-bool ChainIsTrusted(PCCERT_CONTEXT cert, const Peer& peer) {
+TlsFailure ChainFailure(PCCERT_CONTEXT cert, const Peer& peer) {
     LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
     CERT_CHAIN_PARA chain_para{};
     chain_para.cbSize = sizeof chain_para;
@@ -237,7 +250,7 @@ bool ChainIsTrusted(PCCERT_CONTEXT cert, const Peer& peer) {
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     if (!CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &chain_para, 0, nullptr,
                                  &chain))
-        return false;
+        return TlsFailure::Untrusted;
     std::wstring name = peer.name;
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
@@ -255,23 +268,23 @@ bool ChainIsTrusted(PCCERT_CONTEXT cert, const Peer& peer) {
     DWORD errors = chain->TrustStatus.dwErrorStatus &
                    ~static_cast<DWORD>(CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
                                        CERT_TRUST_IS_OFFLINE_REVOCATION);
-    bool trusted =
-        errors == CERT_TRUST_NO_ERROR &&
-        CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
-        status.dwError == 0;
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status))
+        status.dwError = static_cast<DWORD>(CERT_E_UNTRUSTEDROOT);
     CertFreeCertificateChain(chain);
-    return trusted;
+    return FailureOf(errors, status.dwError);
 }
 
-bool PeerIsTrusted(TlsSession& session, const Peer& peer) {
+TlsFailure PeerFailure(TlsSession& session, const Peer& peer) {
     PCCERT_CONTEXT cert = nullptr;
     if (QueryContextAttributesW(&session.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) !=
             SEC_E_OK ||
         !cert)
-        return false;
-    bool trusted = ChainIsTrusted(cert, peer) && (peer.address_size == 0 || HasAddress(cert, peer));
+        return TlsFailure::Untrusted;
+    TlsFailure failure = ChainFailure(cert, peer);
+    if (failure == TlsFailure::None && peer.address_size != 0 && !HasAddress(cert, peer))
+        failure = TlsFailure::WrongName;
     CertFreeCertificateContext(cert);
-    return trusted;
+    return failure;
 }
 
 enum class Opened { Data, NeedMore, Closed, Failed };
@@ -301,7 +314,8 @@ Opened DecryptOne(TlsSession& session, Clock::time_point deadline) {
     // Wine's SChannel reports the peer's close_notify as an alert record that
     // decrypts to nothing, where Windows says SEC_I_CONTEXT_EXPIRED.
     if (status == SEC_E_OK && alert && session.plain.empty()) return Opened::Closed;
-    if (status == SEC_I_RENEGOTIATE && !Handshake(session, deadline)) return Opened::Failed;
+    if (status == SEC_I_RENEGOTIATE && Handshake(session, deadline) != TlsFailure::None)
+        return Opened::Failed;
     return Opened::Data;
 }
 
@@ -337,7 +351,10 @@ void SendCloseNotify(TlsSession& session) {
 }  // namespace
 
 TlsSession* TlsStart(NetConnection& connection, std::string_view host,
-                     std::chrono::steady_clock::time_point deadline) {
+                     std::chrono::steady_clock::time_point deadline, TlsFailure* why) {
+    TlsFailure ignored;
+    TlsFailure& failure = why ? *why : ignored;
+    failure = TlsFailure::Other;
     if (host.empty() || host.find('\0') != std::string_view::npos) return nullptr;
     TlsSession* session = new (std::nothrow) TlsSession;
     if (!session) return nullptr;
@@ -345,11 +362,14 @@ TlsSession* TlsStart(NetConnection& connection, std::string_view host,
     session->incoming.resize(IncomingSize);
     Peer peer = PeerOf(host);
     session->target = peer.name;
-    if (AcquireCredentials(*session) && Handshake(*session, deadline) &&
-        QueryContextAttributesW(&session->context, SECPKG_ATTR_STREAM_SIZES, &session->sizes) ==
-            SEC_E_OK &&
-        session->sizes.cbMaximumMessage > 0 && PeerIsTrusted(*session, peer))
-        return session;
+    if (AcquireCredentials(*session)) failure = Handshake(*session, deadline);
+    if (failure == TlsFailure::None &&
+        (QueryContextAttributesW(&session->context, SECPKG_ATTR_STREAM_SIZES, &session->sizes) !=
+             SEC_E_OK ||
+         session->sizes.cbMaximumMessage == 0))
+        failure = TlsFailure::Other;
+    if (failure == TlsFailure::None) failure = PeerFailure(*session, peer);
+    if (failure == TlsFailure::None) return session;
     session->failed = true;
     TlsEnd(session);
     return nullptr;

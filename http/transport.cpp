@@ -1,13 +1,16 @@
 #include "http/transport.h"
 
 std::optional<Transport> TransportOpen(std::string_view host, int port, bool secure,
-                                       std::chrono::milliseconds limit) {
+                                       std::chrono::milliseconds limit, TransportFailure* why) {
+    TransportFailure ignored;
+    TransportFailure& failure = why ? *why : ignored;
+    failure = TransportFailure{};
     auto deadline = std::chrono::steady_clock::now() + limit;
-    std::optional<NetConnection> connection = NetOpen(host, port, limit);
+    std::optional<NetConnection> connection = NetOpen(host, port, limit, &failure.net);
     if (!connection) return std::nullopt;
     Transport transport{*connection, nullptr};
     if (!secure) return transport;
-    transport.tls = TlsStart(transport.connection, host, deadline);
+    transport.tls = TlsStart(transport.connection, host, deadline, &failure.tls);
     if (!transport.tls) {
         NetClose(transport.connection);
         return std::nullopt;

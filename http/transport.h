@@ -16,11 +16,19 @@ struct Transport {
     TlsSession* tls = nullptr;  // set for https
 };
 
+// Why TransportOpen gave nothing: the connection's reason, or TLS's once connected.
+struct TransportFailure {
+    NetOpenFailure net = NetOpenFailure::None;
+    TlsFailure tls = TlsFailure::None;
+};
+
 // Connects to host on port and, when secure, speaks TLS over the connection.
 // Connecting (every address of the name in turn) and the handshake together
-// take at most limit. Nothing on any failure, with nothing left open.
+// take at most limit. Nothing on any failure, with nothing left open; why,
+// when given, then says what failed.
 std::optional<Transport> TransportOpen(std::string_view host, int port, bool secure,
-                                       std::chrono::milliseconds limit);
+                                       std::chrono::milliseconds limit,
+                                       TransportFailure* why = nullptr);
 
 // As NetSendAll and NetReceive.
 int TransportSendAll(Transport& transport, const char* data, std::size_t length,
