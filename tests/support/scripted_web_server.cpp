@@ -42,7 +42,13 @@ std::string ScriptedWebServer::Url(std::string_view target) const {
 
 void ScriptedWebServer::Answer(const std::string& target, ServerAnswer answer) {
     std::lock_guard lock(mutex_);
-    answers_[target] = std::move(answer);
+    answers_.erase(target);
+    answers_.emplace(target, std::move(answer));
+}
+
+void ScriptedWebServer::AnswerAgain(const std::string& target, ServerAnswer answer) {
+    std::lock_guard lock(mutex_);
+    answers_.emplace(target, std::move(answer));
 }
 
 int ScriptedWebServer::Accepted() const {
@@ -100,6 +106,7 @@ void ScriptedWebServer::Run() {
 ServerAnswer ScriptedWebServer::AnswerFor(const std::string& request) {
     std::string target = TargetOf(request);
     std::lock_guard lock(mutex_);
+    requests_.push_back(request);
     auto found = answers_.find(target);
     if (found == answers_.end()) {
         unexpected_.push_back(target);
@@ -108,6 +115,11 @@ ServerAnswer ScriptedWebServer::AnswerFor(const std::string& request) {
     ServerAnswer answer = std::move(found->second);
     answers_.erase(found);
     return answer;
+}
+
+std::vector<std::string> ScriptedWebServer::Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
 }
 
 // Returns false when the server was told to stop during the pause.

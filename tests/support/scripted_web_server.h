@@ -45,6 +45,8 @@ class ScriptedWebServer {
 
     // The answer to the next request for target; replaces one not used yet.
     void Answer(const std::string& target, ServerAnswer answer);
+    // Another answer for target, used after those set before it.
+    void AnswerAgain(const std::string& target, ServerAnswer answer);
     // Connections accepted, and connections served to their end and closed.
     int Accepted() const;
     int Served() const;
@@ -54,6 +56,8 @@ class ScriptedWebServer {
     // never requested.
     std::vector<std::string> UnexpectedTargets() const;
     std::vector<std::string> UnusedTargets() const;
+    // Every request received, up to its empty line, oldest first.
+    std::vector<std::string> Requests() const;
 
     // Ends a stall, stops serving and waits for the thread; idempotent.
     void Stop();
@@ -70,8 +74,9 @@ class ScriptedWebServer {
     bool ipv6_ = false;
     mutable std::mutex mutex_;
     mutable std::condition_variable served_changed_;
-    std::map<std::string, ServerAnswer> answers_;
+    std::multimap<std::string, ServerAnswer> answers_;  // in order for each target
     std::vector<std::string> unexpected_;
+    std::vector<std::string> requests_;
     int accepted_ = 0;
     int served_ = 0;
     std::thread thread_;
