@@ -1,14 +1,18 @@
 // Start-up runs in a fixed order: the shared state, the window and its nine
 // controls, the network, then the settings file (or the first-run question)
-// with the link rows, and last the window at its stored place. Read StartUp.
+// with the link rows, the parts of downloads left too long, and last the
+// window at its stored place. Read StartUp.
 
 #include "app/startup.h"
+
+#include <chrono>
 
 #include "app/link_records.h"
 #include "app/settings_save.h"
 #include "app/state.h"
 #include "gui/gui.h"
 #include "http/net.h"
+#include "http/part_file.h"
 #include "runtime/files.h"
 #include "runtime/settings_file.h"
 #include "runtime/text.h"
@@ -141,6 +145,10 @@ int StartUp(const SettingsPlace& place) {
     NetStartup();
 
     ReadSettings();
+    RemoveStaleParts(DownloadDirWithSeparator(),
+                     std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count());
     // Counted before the finished rows go, as the user last saw the list.
     if (CountItems(LinkList) > 0) DisableControl(StartButton, 0);
     MoveWindowTo(MainWindow, WindowPosX, WindowPosY);

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -60,6 +61,21 @@ TEST_F(StartUpTest, RestoresRowsDroppingFinishedOnesAndResumingNothing) {
     EXPECT_EQ(SelectedIndex(LinkList), -1);
     EXPECT_EQ(WindowState().x, 10);  // the stored place, not the centre
     EXPECT_EQ(WindowState().y, 20);
+}
+
+TEST_F(StartUpTest, RemovesPartsNobodyContinuedForThirtyDays) {
+    for (const char* name :
+         {"old.zip.part", "old.zip.part.tavimor", "new.zip.part", "new.zip.part.tavimor"}) {
+        auto path = NativePath(dir.Write(name, "x"));
+        if (name[0] == 'o')
+            std::filesystem::last_write_time(
+                path, std::filesystem::last_write_time(path) - std::chrono::hours(24 * 31));
+    }
+    StartWithRows({});
+    EXPECT_FALSE(std::filesystem::exists(NativePath(dir.File("old.zip.part"))));
+    EXPECT_FALSE(std::filesystem::exists(NativePath(dir.File("old.zip.part.tavimor"))));
+    EXPECT_TRUE(std::filesystem::exists(NativePath(dir.File("new.zip.part"))));
+    EXPECT_TRUE(std::filesystem::exists(NativePath(dir.File("new.zip.part.tavimor"))));
 }
 
 TEST_F(StartUpTest, OnlyFinishedRowsLeaveStartEnabledOverAnEmptyList) {
