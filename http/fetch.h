@@ -67,12 +67,26 @@ struct FetchReport {
 // any file there. Redirects (301, 302, 303, 307, 308 with a Location) are
 // followed, each with a new connection and GET, at most MaxRedirects of them.
 // Returns 1 when the final status code was 200 or 302 (a 302 without a
-// Location) and the whole body has been received and written; 0 otherwise,
-// and then the file at path is as it was. A chain that was redirected and ends
-// in an HTML page fails too (a dead link sent to a home page), unless url's
-// own file name ends in ".htm" or ".html". The body goes to a hidden temporary
-// file beside path, which is renamed over path only on success and removed on
-// every other outcome.
+// Location), or 206 continuing a kept part (below), and the whole body has
+// been received and written; 0 otherwise, and then the file at path is as it
+// was. A chain that was redirected and ends in an HTML page fails too (a dead
+// link sent to a home page), unless url's own file name ends in ".htm" or
+// ".html". The body goes to a hidden temporary file beside path, which is
+// renamed over path only on success and removed on every other outcome but one:
+// Resume. A counted body that breaks off (cut short, or silent for the receive
+// limit) after at least 1 MiB of it arrived is kept as "<path>.part" (the
+// temporary file renamed), beside a record "<path>.part.tavimor" of the URL
+// that answered, the full length and the answer's validator: a strong ETag,
+// else Last-Modified; without either nothing is kept. The next fetch of path
+// whose chain reaches that URL asks it for "Range: bytes=N-" (N the part's
+// size) with "If-Range: <validator>". A 206 whose Content-Range is
+// "bytes N-(length-1)/length", whose Content-Length is the rest, and whose own
+// validator is the recorded one is appended to the part, which is renamed over
+// path once whole; a 206 that breaks off again keeps the part as far as it
+// came. Any other 206, and a 416, remove the part and its record and the URL
+// is asked again for the whole file; a 200, or any body written from its start,
+// removes them too. A part without a record that parses is never added to.
+// Other failures (no connection, a 404...) leave a kept part as it is.
 // Fails before any traffic when the plan fails, or when path is empty, ends
 // with "/", names a directory, or lies in a directory that does not exist.
 // Fails after connecting when TLS cannot be set up or its checks fail, when a
@@ -81,8 +95,23 @@ struct FetchReport {
 // Content-Length below 0 or above 2^63-1, a counted or chunked body cut short,
 // a malformed chunk, or a connection that stays silent for the receive limit
 // before the body ends.
+// report, when given, is filled in on every outcome: the size of the file
+// written, or the failure in the user's words, among them "not an http or
+// https link", "download folder missing", "a folder has the file's name",
+// "host not found", "connection refused", "host unreachable", "no answer
+// within 10 s" (the connect limit), "certificate expired", "certificate not
+// trusted", "certificate is for another name", "secure connection failed",
+// "connection broke", "server sent no answer", "server went silent", "answer
+// cut short", "headers too long", "not an HTTP answer", "invalid length in the
+// answer", "HTTP <code>", "too many redirects", "redirect to a non-web link",
+// "redirected to a web page", "cannot write in the download folder", "cannot
+// write the file", "malformed chunk", "too long without a length", and for a
+// body that ended early "broke off at 61%" or "server went silent at 61%"
+// ("after 2.1 MB" without a length), followed by " (kept for the next check)"
+// when its part was kept.
 // Blocks the calling thread; each wait is bounded by FetchLimits, name
 // resolution only by the platform. Needs NetStartup. progress, when given, is
-// kept up to date while the body arrives.
+// kept up to date while the body arrives, a continued part's bytes counted as
+// received and the full length as expected.
 int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* progress = nullptr,
                   FetchReport* report = nullptr);
