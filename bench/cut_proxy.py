@@ -4,9 +4,10 @@
     cut_proxy.py LISTEN_PORT UPSTREAM_PORT CUTS STATS_FILE [SEED]
 
 Forwards every connection on 127.0.0.1:LISTEN_PORT to 127.0.0.1:UPSTREAM_PORT.
-Until CUTS connections have been cut, each connection is given a random
-allowance between 5% and 45% of a gigabyte; once it has carried that many bytes
-towards the client it is closed on both sides. STATS_FILE is rewritten after
+Until CUTS connections have been cut, each connection that answers anything is
+given a random allowance between 5% and 30% of a gigabyte (so three cuts always
+fall inside one); once it has carried that many bytes towards the client it is
+closed on both sides. STATS_FILE is rewritten after
 every connection ends: "connections=N cuts=N bytes=N", bytes being everything
 sent to clients, headers included.
 """
@@ -43,10 +44,7 @@ def pump_request(client, upstream):
 def serve(client):
     with lock:
         state["connections"] += 1
-        allowance = None
-        if state["planned"] < cuts_wanted:
-            state["planned"] += 1
-            allowance = int(rng.uniform(0.05, 0.45) * 1e9)
+    allowance = None
     upstream = socket.create_connection(("127.0.0.1", upstream_port))
     threading.Thread(target=pump_request, args=(client, upstream), daemon=True).start()
     carried = 0
@@ -56,6 +54,12 @@ def serve(client):
             data = upstream.recv(65536)
             if not data:
                 break
+            if carried == 0:
+                # Decided at the answer, so a connection that only probes the port takes no cut.
+                with lock:
+                    if state["planned"] < cuts_wanted:
+                        state["planned"] += 1
+                        allowance = int(rng.uniform(0.05, 0.30) * 1e9)
             if allowance is not None and carried + len(data) >= allowance:
                 data = data[: allowance - carried]
                 cut = True
