@@ -95,8 +95,10 @@ SOCKET ConnectBefore(const ADDRINFOW& address, Clock::time_point deadline, NetOp
                     : WSAGetLastError();
         bool timed_out = false;
         if (error == WSAEWOULDBLOCK) {
-            WaitConnected(socket, deadline, timed_out);
+            bool connected = WaitConnected(socket, deadline, timed_out);
             error = timed_out ? WSAETIMEDOUT : ConnectError(socket);
+            // A failed wait that left no error behind is still no connection.
+            if (!connected && error == 0) error = WSAECONNABORTED;
         }
     }
     if (error == 0) return socket;
