@@ -13,25 +13,14 @@ build=${1:-build}
 seed=${SEED:-$$}
 
 scripts/deps nginx
-free_kib=$(df -Pk /tmp | awk 'NR == 2 { print $4 }')
-if [ "$free_kib" -lt 2500000 ]; then
-    echo "/tmp has $free_kib KiB free; the benchmark needs 2500000" >&2
-    exit 1
-fi
-cmake -S . -B "$build" >/dev/null
-cmake --build "$build" --target fetch_bench >/dev/null
-bench="$PWD/$build/bench/fetch_bench"
+. bench/common.sh
+need_free_kib 2500000
+build_fetch_bench
 
 work=$(mktemp -d /tmp/tavimor-resume-XXXXXX)
 chmod 755 "$work"
 nginx_pid=""
 proxy_pid=""
-stop() {
-    if [ -n "$1" ]; then
-        kill "$1" 2>/dev/null || true
-        wait "$1" 2>/dev/null || true
-    fi
-}
 cleanup() {
     stop "$proxy_pid"
     stop "$nginx_pid"
@@ -40,9 +29,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
 wait_for_port() {
     i=0
     until python3 -c "import socket; socket.create_connection(('127.0.0.1', $1)).close()" 2>/dev/null; do
@@ -53,32 +39,11 @@ wait_for_port() {
 }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-mkdir -p "$work/www" "$work/nginx" "$work/out"
+mkdir -p "$work/www" "$work/out"
 head -c 1000000000 /dev/urandom >"$work/www/1GB.bin"
 chmod 644 "$work/www/1GB.bin"
 port=$(free_port)
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/www;
-    }
-}
-CONF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-nginx_pid=$!
+start_nginx "listen 127.0.0.1:$port;"
 wait_for_port "$port"
 
 # run CUTS: one download through a fresh proxy; prints "bytes milliseconds fetches cuts".

@@ -19,27 +19,15 @@ build=${1:-build}
 runs=${RUNS:-5}
 
 scripts/deps nginx curl time
+. bench/common.sh
 # The 1 GB file, and one copy from each tool while they are compared.
-needed_kib=3500000
-free_kib=$(df -Pk /tmp | awk 'NR == 2 { print $4 }')
-if [ "$free_kib" -lt "$needed_kib" ]; then
-    echo "/tmp has $free_kib KiB free; the benchmark needs $needed_kib" >&2
-    exit 1
-fi
-cmake -S . -B "$build" >/dev/null
-cmake --build "$build" --target fetch_bench >/dev/null
-bench="$PWD/$build/bench/fetch_bench"
+need_free_kib 3500000
+build_fetch_bench
 
 work=$(mktemp -d /tmp/tavimor-bench-XXXXXX)
 chmod 755 "$work"
 nginx_pid=""
 server_pid=""
-stop() {
-    if [ -n "$1" ]; then
-        kill "$1" 2>/dev/null || true
-        wait "$1" 2>/dev/null || true
-    fi
-}
 cleanup() {
     stop "$nginx_pid"
     stop "$server_pid"
@@ -47,10 +35,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-free_port() {
-    python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
 
 ca="$work/tls/ca.pem"
 
@@ -138,7 +122,7 @@ compare() {
 }
 
 echo "making the test CA, the server certificate and the files to serve..."
-mkdir -p "$work/www" "$work/nginx" "$work/tls"
+mkdir -p "$work/www" "$work/tls"
 (
     cd "$work/tls"
     key="-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
@@ -158,32 +142,10 @@ chmod 644 "$work/www/"*
 
 port=$(free_port)
 tls_port=$(free_port)
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    ssl_protocols TLSv1.2 TLSv1.3;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    server {
-        listen 127.0.0.1:$port;
+start_nginx "listen 127.0.0.1:$port;
         listen 127.0.0.1:$tls_port ssl;
         ssl_certificate $work/tls/server.pem;
-        ssl_certificate_key $work/tls/server.key;
-        root $work/www;
-    }
-}
-CONF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-nginx_pid=$!
+        ssl_certificate_key $work/tls/server.key;"
 wait_for "http://127.0.0.1:$port/1MB.bin"
 wait_for "https://127.0.0.1:$tls_port/1MB.bin"
 
