@@ -103,17 +103,17 @@ class JumpingClock:
     and the fetch's time limits stay as they are."""
 
     def __init__(self, work):
-        self.spec = os.path.join(work, "clock")
+        self.offset_file = os.path.join(work, "clock")
         self._set(b"+0")
 
-    def _set(self, spec):
-        write(self.spec + ".new", spec)
-        os.replace(self.spec + ".new", self.spec)
+    def _set(self, offset):
+        write(self.offset_file + ".new", offset)
+        os.replace(self.offset_file + ".new", self.offset_file)
 
     def environment(self, env):
         found = glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1")
         assert found, "libfaketime is missing (Debian package libfaketime)"
-        env = dict(env, LD_PRELOAD=found[0], FAKETIME_TIMESTAMP_FILE=self.spec,
+        env = dict(env, LD_PRELOAD=found[0], FAKETIME_TIMESTAMP_FILE=self.offset_file,
                    FAKETIME_NO_CACHE="1")
         env.pop("FAKETIME", None)
         return env
