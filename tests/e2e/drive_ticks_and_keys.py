@@ -32,6 +32,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from Xlib import XK  # noqa: E402
 from x_desktop import Desktop, answer_yes, box_over, press_default, wait_for  # noqa: E402
 from tavimor_files import STAMP, TITLE, read, settings_file, write  # noqa: E402
+from counting_http_server import CountingServer  # noqa: E402
 
 # One real second is six fake minutes: an hourly check comes every ten seconds.
 SPEED = 360
@@ -39,27 +40,6 @@ SPEED = 360
 
 def fake_minutes(minutes):
     return minutes * 60.0 / SPEED
-
-
-class CountingServer:
-    """The loopback server as a process of its own; gets holds the paths asked for."""
-
-    def __init__(self, body_path):
-        self.process = subprocess.Popen(
-            [sys.executable, os.path.join(HERE, "counting_http_server.py"), body_path],
-            stdout=subprocess.PIPE, text=True)
-        self.port = int(self.process.stdout.readline().split()[1])
-        self.gets = []
-        threading.Thread(target=self._collect, daemon=True).start()
-
-    def _collect(self):
-        for line in self.process.stdout:
-            if line.startswith("GET "):
-                self.gets.append(line[4:].strip())
-
-    def stop(self):
-        self.process.kill()
-        self.process.wait()
 
 
 class NotificationServer:

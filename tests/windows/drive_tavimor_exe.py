@@ -21,12 +21,11 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 from Xlib import X, XK, protocol  # noqa: E402
 from Xlib.ext import xtest  # noqa: E402
 from x_desktop import Desktop, wait_for  # noqa: E402
 from tavimor_files import STAMP, TITLE, read, settings_file, write  # noqa: E402
-from drive_ticks_and_keys import CountingServer  # noqa: E402
+from counting_http_server import CountingServer  # noqa: E402
 
 class ManagedDesktop(Desktop):
     """The desktop under a window manager, which puts each client in a frame."""

@@ -4,9 +4,36 @@ the bytes of one file, prints "port N" once it listens, then "GET <path>" for
 every request it answers, and runs until it is killed.
 
 Usage: counting_http_server.py <body file>
+
+The end-to-end drivers import CountingServer, which runs it as a process of
+its own.
 """
+import os
+import subprocess
 import sys
+import threading
 from http.server import BaseHTTPRequestHandler, HTTPServer
+
+
+class CountingServer:
+    """The loopback server as a process of its own; gets holds the paths asked for."""
+
+    def __init__(self, body_path):
+        self.process = subprocess.Popen(
+            [sys.executable, os.path.abspath(__file__), body_path],
+            stdout=subprocess.PIPE, text=True)
+        self.port = int(self.process.stdout.readline().split()[1])
+        self.gets = []
+        threading.Thread(target=self._collect, daemon=True).start()
+
+    def _collect(self):
+        for line in self.process.stdout:
+            if line.startswith("GET "):
+                self.gets.append(line[4:].strip())
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
 
 
 def main():
