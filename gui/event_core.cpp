@@ -173,3 +173,17 @@ bool RunOnePendingTick() {
     RunPendingTicks();
     return one.Spent();
 }
+
+namespace {
+int QuietFocusDepth = 0;
+}  // namespace
+
+QuietFocus::QuietFocus() {
+    ++QuietFocusDepth;
+}
+QuietFocus::~QuietFocus() {
+    --QuietFocusDepth;
+}
+bool QuietFocus::Active() {
+    return QuietFocusDepth > 0;
+}

@@ -65,6 +65,17 @@ void ExpireSlotTimers(int64_t nowMs);
 // Timer (window, identifier) falls due now; false when it is not armed.
 bool SlotFallsDue(int window, int identifier);
 
+// While one of these lives, focus changes are the program's own doing and
+// raise no focus event.
+class QuietFocus {
+  public:
+    QuietFocus();
+    ~QuietFocus();
+    QuietFocus(const QuietFocus&) = delete;
+    QuietFocus& operator=(const QuietFocus&) = delete;
+    static bool Active();
+};
+
 // ---- When ticks run ----
 
 // A tick that falls due runs at once while the innermost allowance has some

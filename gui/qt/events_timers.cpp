@@ -37,7 +37,6 @@ class TimerHost : public QObject {
     void timerEvent(QTimerEvent* event) override;
 };
 
-int QuietFocusDepth = 0;
 TimerHost* Host = nullptr;
 int AlarmId = 0;
 
@@ -98,16 +97,6 @@ int WaitForNew(int64_t limit_ms) {
 }
 
 }  // namespace
-
-QuietFocus::QuietFocus() {
-    ++QuietFocusDepth;
-}
-QuietFocus::~QuietFocus() {
-    --QuietFocusDepth;
-}
-bool QuietFocus::Active() {
-    return QuietFocusDepth > 0;
-}
 
 TicksRunFreely::TicksRunFreely() : allowance_(TickAllowance::Unlimited, false) {
     if (HavePendingTicks() && TheHost()) QTimer::singleShot(0, Host, RunPendingTicks);

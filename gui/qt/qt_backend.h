@@ -37,17 +37,6 @@ void QueueControlEvent(int control, int type, bool collapse);
 // Queues the close request of a window (collapsed like list events).
 void QueueCloseRequest(int window);
 
-// While one of these lives, the text field's focus changes are the program's own
-// doing and raise nothing.
-class QuietFocus {
-  public:
-    QuietFocus();
-    ~QuietFocus();
-    QuietFocus(const QuietFocus&) = delete;
-    QuietFocus& operator=(const QuietFocus&) = delete;
-    static bool Active();
-};
-
 // While one of these lives, slot ticks that fall due run their procedures (a
 // modal dialog's loop); pending ticks are run as soon as the loop turns.
 class TicksRunFreely {

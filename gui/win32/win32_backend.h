@@ -52,17 +52,6 @@ int Scaled(int pixels);
 void QueueControlEvent(int control, int type, bool collapse);
 void QueueCloseRequest(int window);
 
-// While one of these lives, focus changes are the program's own doing and
-// raise nothing.
-class QuietFocus {
-  public:
-    QuietFocus();
-    ~QuietFocus();
-    QuietFocus(const QuietFocus&) = delete;
-    QuietFocus& operator=(const QuietFocus&) = delete;
-    static bool Active();
-};
-
 // While one of these lives, slot ticks that fall due run their procedures (a
 // modal dialog's loop); pending ticks run as soon as that loop turns.
 class TicksRunFreely {

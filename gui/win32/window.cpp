@@ -74,7 +74,6 @@ std::map<int, Entry> Controls;
 std::vector<MadeFont> Fonts;
 LOGFONTW GuiFontShape{};
 HFONT GuiFont = nullptr;
-int QuietFocusDepth = 0;
 int ProgramSetsText = 0;
 // Brushes by colour, shared by the fields painted in it.
 std::map<COLORREF, Brush> Brushes;
@@ -435,16 +434,6 @@ HICON ProgramIcon(bool small) {
     HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size,
                              LR_DEFAULTCOLOR | LR_SHARED);
     return icon ? static_cast<HICON>(icon) : LoadIconW(nullptr, IDI_APPLICATION);
-}
-
-QuietFocus::QuietFocus() {
-    ++QuietFocusDepth;
-}
-QuietFocus::~QuietFocus() {
-    --QuietFocusDepth;
-}
-bool QuietFocus::Active() {
-    return QuietFocusDepth > 0;
 }
 
 void ReleaseControls() {
