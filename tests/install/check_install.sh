@@ -53,7 +53,8 @@ $as_root apt-get install -y -q --reinstall "$deb" >/dev/null
 # Started from the menu: settings in XDG_CONFIG_HOME, nothing beside the executable.
 status=0
 mkdir "$work/downloads"
-XDG_CONFIG_HOME="$work/config" xvfb-run -a -s "-screen 0 1280x800x24" \
+# Like every test, it has a time limit: a few times its normal couple of seconds.
+XDG_CONFIG_HOME="$work/config" timeout 120 xvfb-run -a -s "-screen 0 1280x800x24" \
     /usr/bin/python3 tests/install/run_installed.py /usr/bin/tavimor "$work/downloads/" || status=$?
 for f in /usr/bin/Tavimor.ini /usr/bin/.Tavimor.ini.*; do
     [ ! -e "$f" ] || fail "the installed program wrote $f"

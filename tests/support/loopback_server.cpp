@@ -65,9 +65,7 @@ int LoopbackServer::Connections() const {
 }
 
 void LoopbackServer::Run() {
-    while (WaitReadable(listener_, wake_)) {
-        ServerSocket client = AcceptClient(listener_);
-        if (client == NoServerSocket) continue;
+    for (ServerSocket client; (client = AcceptUnlessWoken(listener_, wake_)) != NoServerSocket;) {
         int first = 0;
         {
             std::lock_guard lock(mutex_);
@@ -92,14 +90,14 @@ bool LoopbackServer::WaitWake(std::chrono::milliseconds pause) const {
 }
 
 void LoopbackServer::Serve(ServerSocket client) {
-    std::string request = ReceiveRequest(client);
+    std::string request = ReceiveRequest(client, wake_);
     {
         std::lock_guard lock(mutex_);
         request_ = request;
     }
     for (const ServerPiece& piece : answer_) {
         if (piece.pause.count() > 0 && !WaitWake(piece.pause)) return;
-        SendAll(client, piece.bytes);
+        SendAll(client, piece.bytes, wake_);
     }
     if (end_ == ServerEnd::Stall) WaitWake(std::chrono::milliseconds(-1));
 }

@@ -86,9 +86,7 @@ void ScriptedWebServer::Stop() {
 }
 
 void ScriptedWebServer::Run() {
-    while (WaitReadable(listener_, wake_)) {
-        ServerSocket client = AcceptClient(listener_);
-        if (client == NoServerSocket) continue;
+    for (ServerSocket client; (client = AcceptUnlessWoken(listener_, wake_)) != NoServerSocket;) {
         {
             std::lock_guard lock(mutex_);
             ++accepted_;
@@ -128,11 +126,11 @@ bool ScriptedWebServer::Pause(std::chrono::milliseconds pause) const {
 }
 
 void ScriptedWebServer::Serve(ServerSocket client) {
-    std::string request = ReceiveRequest(client);
+    std::string request = ReceiveRequest(client, wake_);
     ServerAnswer answer = AnswerFor(request);
     for (const ServerPiece& piece : answer.pieces) {
         if (piece.pause.count() > 0 && !Pause(piece.pause)) break;
-        SendAll(client, piece.bytes);
+        SendAll(client, piece.bytes, wake_);
     }
     // A stall is silence until the client gives up; what it still sends is dropped.
     if (answer.end == AnswerEnd::Stall) DrainUntilClosed(client, wake_);

@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr std::size_t MaxRequestBytes = 64 * 1024;
-constexpr std::chrono::seconds RequestWait{5};
-
 int Fd(std::intptr_t socket) {
     return static_cast<int>(socket);
 }
@@ -26,17 +23,6 @@ sockaddr_in Loopback4(int port) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
     return address;
-}
-
-// Waits for the first of the two to become readable; -1 on an error.
-int WaitEither(int first, int second, int timeout) {
-    pollfd entries[2] = {{first, POLLIN, 0}, {second, POLLIN, 0}};
-    for (;;) {
-        int ready = poll(entries, 2, timeout);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return ready;
-        return entries[1].revents != 0 ? 2 : 1;
-    }
 }
 
 }  // namespace
@@ -55,6 +41,7 @@ WakeSignal::~WakeSignal() {
 }
 
 bool WakeSignal::Signal(std::string_view who) {
+    signalled_ = true;
     char wake = 1;
     if (write_ != NoServerSocket && write(Fd(write_), &wake, 1) == 1) return true;
     ADD_FAILURE() << "cannot wake the " << who;
@@ -73,7 +60,7 @@ ServerSocket ListenOnLoopback(int& port, int backlog, std::string_view who, bool
         *reinterpret_cast<sockaddr_in*>(&address) = Loopback4(0);
         size = sizeof(sockaddr_in);
     }
-    int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
         listen(fd, backlog) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
@@ -113,61 +100,32 @@ bool ListenWithFullQueue(int& port, ServerSocket& listener, ServerSocket& filler
     return fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
-bool WaitReadable(ServerSocket socket, const WakeSignal& wake) {
-    return WaitEither(Fd(socket), Fd(wake.Handle()), -1) == 1;
-}
-
-ServerSocket AcceptClient(ServerSocket listener) {
-    int fd = accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
-    return fd < 0 ? NoServerSocket : fd;
-}
-
-int CloseWaitingClients(ServerSocket listener) {
-    int flags = fcntl(Fd(listener), F_GETFL);
-    fcntl(Fd(listener), F_SETFL, flags | O_NONBLOCK);
-    int count = 0;
-    for (int fd; (fd = accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++count)
-        close(fd);
-    return count;
-}
-
-std::string ReceiveRequest(ServerSocket socket) {
-    int fd = Fd(socket);
+ServerSocket TryAccept(ServerSocket listener) {
+    int fd = accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return NoServerSocket;
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    std::string request;
-    auto deadline = std::chrono::steady_clock::now() + RequestWait;
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < MaxRequestBytes &&
-           std::chrono::steady_clock::now() < deadline) {
-        pollfd entry{fd, POLLIN, 0};
-        if (poll(&entry, 1, 50) <= 0) continue;
-        char chunk[4096];
-        ssize_t count = recv(fd, chunk, sizeof chunk, 0);
-        if (count <= 0) break;
-        request.append(chunk, static_cast<std::size_t>(count));
-    }
-    return request;
+    return fd;
 }
 
-void SendAll(ServerSocket socket, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t count = send(Fd(socket), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return;
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
+int64_t TryReceive(ServerSocket socket, char* buffer, std::size_t size) {
+    ssize_t count = recv(Fd(socket), buffer, size, 0);
+    if (count >= 0) return count;
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -1 : -2;
 }
 
-void DrainUntilClosed(ServerSocket socket, const WakeSignal& wake) {
-    while (WaitEither(Fd(socket), Fd(wake.Handle()), -1) == 1) {
-        char sink[4096];
-        if (recv(Fd(socket), sink, sizeof sink, 0) <= 0) return;
-    }
+int64_t TrySend(ServerSocket socket, std::string_view bytes) {
+    ssize_t count = send(Fd(socket), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (count > 0) return count;
+    return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? -1 : -2;
 }
 
-bool PauseUnlessWoken(const WakeSignal& wake, std::chrono::milliseconds pause) {
-    pollfd entry{Fd(wake.Handle()), POLLIN, 0};
-    return poll(&entry, 1, pause.count() < 0 ? -1 : static_cast<int>(pause.count())) == 0;
+void WaitSlice(ServerSocket socket, bool forWrite, const WakeSignal& wake,
+               std::chrono::milliseconds slice) {
+    // poll passes over a negative descriptor.
+    pollfd entries[2] = {{Fd(wake.Handle()), POLLIN, 0},
+                         {Fd(socket), static_cast<short>(forWrite ? POLLOUT : POLLIN), 0}};
+    poll(entries, 2, static_cast<int>(slice.count()));
 }
 
 void CloseServerSocket(ServerSocket socket, bool reset) {

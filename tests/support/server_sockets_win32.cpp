@@ -7,9 +7,6 @@
 
 namespace {
 
-constexpr std::size_t MaxRequestBytes = 64 * 1024;
-constexpr std::chrono::seconds RequestWait{5};
-
 SOCKET Win(std::intptr_t socket) {
     return static_cast<SOCKET>(socket);
 }
@@ -43,12 +40,14 @@ bool Connect4(SOCKET socket, int port) {
            connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
-// 1 when first is readable, 2 when second is, 0 on time-out, -1 on an error.
-int WaitEither(SOCKET first, SOCKET second, int timeout) {
-    WSAPOLLFD entries[2] = {{first, POLLRDNORM, 0}, {second, POLLRDNORM, 0}};
-    int ready = WSAPoll(entries, 2, timeout);
-    if (ready <= 0) return ready;
-    return entries[1].revents != 0 ? 2 : 1;
+bool SetNonBlocking(SOCKET socket) {
+    u_long nonblocking = 1;
+    return ioctlsocket(socket, FIONBIO, &nonblocking) == 0;
+}
+
+bool WouldBlock() {
+    int error = WSAGetLastError();
+    return error == WSAEWOULDBLOCK || error == WSAEINTR;
 }
 
 }  // namespace
@@ -60,8 +59,14 @@ WakeSignal::WakeSignal() {
     ServerSocket listener = ListenOnLoopback(port, 1, "wake signal");
     if (listener == NoServerSocket) return;
     SOCKET writer = NewSocket(AF_INET);
-    SOCKET reader =
-        Connect4(writer, port) ? accept(Win(listener), nullptr, nullptr) : INVALID_SOCKET;
+    SOCKET reader = INVALID_SOCKET;
+    if (Connect4(writer, port)) {
+        // The listener does not block: the connection has five seconds to arrive.
+        for (int tries = 0; reader == INVALID_SOCKET && tries < 100; ++tries) {
+            reader = accept(Win(listener), nullptr, nullptr);
+            if (reader == INVALID_SOCKET) Sleep(50);
+        }
+    }
     CloseServerSocket(listener);
     if (reader == INVALID_SOCKET) {
         if (writer != INVALID_SOCKET) closesocket(writer);
@@ -77,6 +82,7 @@ WakeSignal::~WakeSignal() {
 }
 
 bool WakeSignal::Signal(std::string_view who) {
+    signalled_ = true;
     char wake = 1;
     if (write_ != NoServerSocket && send(Win(write_), &wake, 1, 0) == 1) return true;
     ADD_FAILURE() << "cannot wake the " << who;
@@ -98,7 +104,7 @@ ServerSocket ListenOnLoopback(int& port, int backlog, std::string_view who, bool
     SOCKET socket = NewSocket(address.ss_family);
     if (socket == INVALID_SOCKET ||
         bind(socket, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(socket, backlog) != 0 ||
+        listen(socket, backlog) != 0 || !SetNonBlocking(socket) ||
         getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         ADD_FAILURE() << who << " cannot listen: error " << WSAGetLastError();
         if (socket != INVALID_SOCKET) closesocket(socket);
@@ -135,62 +141,35 @@ bool ListenWithFullQueue(int& port, ServerSocket& listener, ServerSocket& filler
     return Connect4(socket, port);
 }
 
-bool WaitReadable(ServerSocket socket, const WakeSignal& wake) {
-    return WaitEither(Win(socket), Win(wake.Handle()), -1) == 1;
-}
-
-ServerSocket AcceptClient(ServerSocket listener) {
+ServerSocket TryAccept(ServerSocket listener) {
+    // The accepted socket inherits the listener's non-blocking mode.
     SOCKET socket = accept(Win(listener), nullptr, nullptr);
-    return socket == INVALID_SOCKET ? NoServerSocket : static_cast<ServerSocket>(socket);
-}
-
-int CloseWaitingClients(ServerSocket listener) {
-    u_long nonblocking = 1;
-    ioctlsocket(Win(listener), FIONBIO, &nonblocking);
-    int count = 0;
-    for (SOCKET socket; (socket = accept(Win(listener), nullptr, nullptr)) != INVALID_SOCKET;
-         ++count)
-        closesocket(socket);
-    return count;
-}
-
-std::string ReceiveRequest(ServerSocket socket) {
+    if (socket == INVALID_SOCKET) return NoServerSocket;
     BOOL on = TRUE;
-    setsockopt(Win(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
-               sizeof on);
-    std::string request;
-    auto deadline = std::chrono::steady_clock::now() + RequestWait;
-    while (request.find("\r\n\r\n") == std::string::npos && request.size() < MaxRequestBytes &&
-           std::chrono::steady_clock::now() < deadline) {
-        WSAPOLLFD entry{Win(socket), POLLRDNORM, 0};
-        if (WSAPoll(&entry, 1, 50) <= 0) continue;
-        char chunk[4096];
-        int count = recv(Win(socket), chunk, sizeof chunk, 0);
-        if (count <= 0) break;
-        request.append(chunk, static_cast<std::size_t>(count));
-    }
-    return request;
+    setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    return static_cast<ServerSocket>(socket);
 }
 
-void SendAll(ServerSocket socket, std::string_view bytes) {
-    while (!bytes.empty()) {
-        int piece = bytes.size() > (1u << 30) ? (1 << 30) : static_cast<int>(bytes.size());
-        int count = send(Win(socket), bytes.data(), piece, 0);
-        if (count <= 0) return;
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
+int64_t TryReceive(ServerSocket socket, char* buffer, std::size_t size) {
+    int wanted = size > (1u << 30) ? (1 << 30) : static_cast<int>(size);
+    int count = recv(Win(socket), buffer, wanted, 0);
+    if (count >= 0) return count;
+    return WouldBlock() ? -1 : -2;
 }
 
-void DrainUntilClosed(ServerSocket socket, const WakeSignal& wake) {
-    while (WaitEither(Win(socket), Win(wake.Handle()), -1) == 1) {
-        char sink[4096];
-        if (recv(Win(socket), sink, sizeof sink, 0) <= 0) return;
-    }
+int64_t TrySend(ServerSocket socket, std::string_view bytes) {
+    int piece = bytes.size() > (1u << 30) ? (1 << 30) : static_cast<int>(bytes.size());
+    int count = send(Win(socket), bytes.data(), piece, 0);
+    if (count > 0) return count;
+    return count == SOCKET_ERROR && WouldBlock() ? -1 : -2;
 }
 
-bool PauseUnlessWoken(const WakeSignal& wake, std::chrono::milliseconds pause) {
-    WSAPOLLFD entry{Win(wake.Handle()), POLLRDNORM, 0};
-    return WSAPoll(&entry, 1, pause.count() < 0 ? -1 : static_cast<int>(pause.count())) == 0;
+void WaitSlice(ServerSocket socket, bool forWrite, const WakeSignal& wake,
+               std::chrono::milliseconds slice) {
+    WSAPOLLFD entries[2] = {
+        {Win(wake.Handle()), POLLRDNORM, 0},
+        {Win(socket), static_cast<short>(forWrite ? POLLWRNORM : POLLRDNORM), 0}};
+    WSAPoll(entries, socket == NoServerSocket ? 1 : 2, static_cast<int>(slice.count()));
 }
 
 void CloseServerSocket(ServerSocket socket, bool reset) {
