@@ -48,8 +48,11 @@ std::optional<NetConnection> NetOpen(std::string_view host, int port,
                                      NetOpenFailure* why = nullptr);
 
 // Waits until the connection can be read (forWrite false) or written, or
-// deadline passes. True when it is ready. For the layers above, such as TLS,
-// that drive the socket themselves.
+// deadline passes. True when it may be ready: the caller tries its operation
+// and waits again if it would still block (a platform may return after a
+// short slice, so that a readiness its wait missed costs no more). False once
+// deadline has passed. For the layers above, such as TLS, that drive the
+// socket themselves.
 bool NetWaitReady(NetConnection& connection, bool forWrite,
                   std::chrono::steady_clock::time_point deadline);
 

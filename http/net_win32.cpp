@@ -18,23 +18,26 @@ SOCKET Handle(const NetConnection& connection) {
     return static_cast<SOCKET>(connection.socket);
 }
 
+// Winsock's waits are trusted for at most a slice: Wine's WSAPoll has been seen
+// to sleep through a readiness, which then costs one slice instead of the
+// whole limit, since every caller tries its operation again after each wait.
+constexpr int SliceMs = 250;
+
 // Whole milliseconds left until deadline, rounded up so a limit never ends
-// early, at most a minute so a long limit is waited out in steps; -1 when past.
-int MillisecondsLeft(Clock::time_point deadline) {
+// early, at most one slice; -1 when past.
+int SliceLeft(Clock::time_point deadline) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() < 0) return -1;
-    return left.count() > 60000 ? 60000 : static_cast<int>(left.count());
+    return left.count() > SliceMs ? SliceMs : static_cast<int>(left.count());
 }
 
+// True when socket may be ready: its wait said so, or a slice passed with time
+// left. False once deadline has passed, or on an error.
 bool WaitUntil(SOCKET socket, short events, Clock::time_point deadline) {
-    for (;;) {
-        int timeout = MillisecondsLeft(deadline);
-        if (timeout < 0) return false;
-        WSAPOLLFD entry{socket, events, 0};
-        int ready = WSAPoll(&entry, 1, timeout);
-        if (ready > 0) return true;
-        if (ready < 0 || timeout == 0) return false;
-    }
+    int timeout = SliceLeft(deadline);
+    if (timeout < 0) return false;
+    WSAPOLLFD entry{socket, events, 0};
+    return WSAPoll(&entry, 1, timeout) >= 0;
 }
 
 NetOpenFailure FailureOf(int error) {
@@ -51,13 +54,28 @@ NetOpenFailure FailureOf(int error) {
     }
 }
 
+// The error a connect in progress ended with; 0 when it connected, or is still going.
+int ConnectError(SOCKET socket) {
+    int error = 0;
+    int size = sizeof error;
+    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
+        return WSAGetLastError();
+    return error;
+}
+
+bool HasPeer(SOCKET socket) {
+    sockaddr_storage peer{};
+    int size = sizeof peer;
+    return getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &size) == 0;
+}
+
 // select, not WSAPoll: older Windows' WSAPoll never reports a refused connect,
-// which would turn a refusal into a wait for the whole limit. false also when
-// the connect failed; timed_out tells the two apart.
+// which would turn a refusal into a wait for the whole limit. After a slice
+// that reported nothing, the socket itself is asked. false also when the
+// connect failed; timed_out tells the two apart.
 bool WaitConnected(SOCKET socket, Clock::time_point deadline, bool& timed_out) {
-    timed_out = false;
     for (;;) {
-        int timeout = MillisecondsLeft(deadline);
+        int timeout = SliceLeft(deadline);
         timed_out = timeout < 0;
         if (timed_out) return false;
         fd_set writable;
@@ -69,18 +87,9 @@ bool WaitConnected(SOCKET socket, Clock::time_point deadline, bool& timed_out) {
         timeval wait{timeout / 1000, (timeout % 1000) * 1000};
         int ready = select(0, nullptr, &writable, &failed, &wait);
         if (ready > 0) return FD_ISSET(socket, &writable) && !FD_ISSET(socket, &failed);
-        timed_out = timeout == 0;
-        if (ready < 0 || timeout == 0) return false;
+        if (ready < 0 || ConnectError(socket) != 0) return false;
+        if (HasPeer(socket)) return true;
     }
-}
-
-// The error a connect in progress ended with; 0 when it connected.
-int ConnectError(SOCKET socket) {
-    int error = 0;
-    int size = sizeof error;
-    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0)
-        return WSAGetLastError();
-    return error;
 }
 
 SOCKET ConnectBefore(const ADDRINFOW& address, Clock::time_point deadline, NetOpenFailure& why) {

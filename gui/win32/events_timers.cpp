@@ -85,12 +85,18 @@ int WaitForNew(int64_t limit_ms) {
             if (one.Spent()) return FinishWait(TimerMessage);
             if (int kind = TakeReadyEvent()) return kind;
         }
-        DWORD timeout = INFINITE;
+        // A message sent by another thread or program is handled inside the
+        // PeekMessageW that then finds nothing to return: what it queued must
+        // not wait for the next message.
+        if (one.Spent()) return FinishWait(TimerMessage);
+        if (int kind = TakeReadyEvent()) return kind;
+        // Nor may any other readiness the wait misses hold it for longer than a step.
+        DWORD timeout = LongestStepMs;
         if (limit_ms >= 0) {
             auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now());
             if (left.count() <= 0) return FinishWait(0);
-            timeout = static_cast<DWORD>(std::min<int64_t>(left.count(), INFINITE - 1));
+            timeout = static_cast<DWORD>(std::min<int64_t>(left.count(), LongestStepMs));
         }
         MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
