@@ -32,7 +32,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from Xlib import XK  # noqa: E402
 from x_desktop import Desktop, answer_yes, box_over, press_default, wait_for  # noqa: E402
 from tavimor_files import STAMP, TITLE, read, settings_file, write  # noqa: E402
-from counting_http_server import CountingServer  # noqa: E402
+from counting_http_server import CountingServer, first_line  # noqa: E402
 
 # One real second is six fake minutes: an hourly check comes every ten seconds.
 SPEED = 360
@@ -51,12 +51,13 @@ class NotificationServer:
         self.bus = subprocess.Popen(
             ["dbus-daemon", "--nofork", "--print-address=1", "--config-file=" + config],
             stdout=subprocess.PIPE, text=True)
-        self.address = self.bus.stdout.readline().strip()
+        self.address = first_line(self.bus, "dbus-daemon").strip()
         try:
             self.server = subprocess.Popen(
                 [standin], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
                 env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.address))
-            assert self.server.stdout.readline().strip() == "ready", "no stand-in server"
+            ready = first_line(self.server, "the stand-in server").strip()
+            assert ready == "ready", "no stand-in server"
         except BaseException:
             self.bus.terminate()
             raise

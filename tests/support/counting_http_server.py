@@ -9,10 +9,20 @@ The end-to-end drivers import CountingServer, which runs it as a process of
 its own.
 """
 import os
+import select
 import subprocess
 import sys
 import threading
 from http.server import BaseHTTPRequestHandler, HTTPServer
+
+
+def first_line(process, what, timeout=30):
+    """The first line the child process prints on its stdout pipe, waited for
+    at most timeout seconds; a failure naming what when none comes."""
+    if not select.select([process.stdout], [], [], timeout)[0]:
+        process.kill()
+        raise AssertionError("%s printed nothing in %d s" % (what, timeout))
+    return process.stdout.readline()
 
 
 class CountingServer:
@@ -22,7 +32,7 @@ class CountingServer:
         self.process = subprocess.Popen(
             [sys.executable, os.path.abspath(__file__), body_path],
             stdout=subprocess.PIPE, text=True)
-        self.port = int(self.process.stdout.readline().split()[1])
+        self.port = int(first_line(self.process, "the counting server").split()[1])
         self.gets = []
         threading.Thread(target=self._collect, daemon=True).start()
 

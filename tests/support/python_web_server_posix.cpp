@@ -34,6 +34,12 @@ PythonWebServer::PythonWebServer(const std::string& directory) {
 PythonWebServer::~PythonWebServer() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
+    // A server that ignores the request to end is ended after five seconds.
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+        std::this_thread::sleep_for(50ms);
+    }
+    kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
 }
 

@@ -25,6 +25,7 @@ import errno
 import functools
 import http.server
 import os
+import secrets
 import socket
 import ssl
 import subprocess
@@ -55,9 +56,12 @@ def make_certs(directory):
             sys.exit("openssl " + " ".join(args) + " failed:\n" + done.stderr)
 
     new_key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
+    # A name of its own for each CA: under Wine every test process trusts its
+    # own in one shared store, where a chain must find its issuer by name.
+    token = secrets.token_hex(4)
     for ca in ("ca", "other-ca"):
         openssl("req", "-x509", *new_key, "-keyout", ca + ".key", "-out", ca + ".pem",
-                "-days", "2", "-subj", "/CN=Tavimor test " + ca,
+                "-days", "2", "-subj", "/CN=Tavimor test %s %s" % (ca, token),
                 "-addext", "basicConstraints=critical,CA:TRUE",
                 "-addext", "keyUsage=critical,keyCertSign")
     openssl("req", "-new", *new_key, "-keyout", "server.key", "-out", "server.csr",

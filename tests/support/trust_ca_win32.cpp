@@ -7,6 +7,7 @@
 #include <wincrypt.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,6 +30,37 @@ std::vector<BYTE> DerOf(const std::string& pem) {
     return der;
 }
 
+// Every test process trusts a CA of its own, under a name of its own, in the
+// one ROOT store of the prefix: the CAs of processes that ended long ago are
+// removed, so that the store does not grow with every run. Through the
+// registry half of the store alone, and committed: Wine forgets deletions
+// made through the whole system store.
+void RemoveOldTestCas() {
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                     CERT_SYSTEM_STORE_CURRENT_USER, L"ROOT");
+    if (!store) return;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER cutoff{{now.dwLowDateTime, now.dwHighDateTime}};
+    cutoff.QuadPart -= 10ull * 60 * 10'000'000;  // ten minutes, in 100 ns steps
+    const FILETIME old{cutoff.LowPart, cutoff.HighPart};
+    std::vector<PCCERT_CONTEXT> gone;
+    for (PCCERT_CONTEXT cert = nullptr;
+         (cert = CertEnumCertificatesInStore(store, cert)) != nullptr;) {
+        wchar_t name[64] = L"";
+        CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), name,
+                           64);
+        if (std::wcsncmp(name, L"Tavimor test ", 13) == 0 &&
+            CompareFileTime(&cert->pCertInfo->NotBefore, &old) < 0)
+            gone.push_back(CertDuplicateCertificateContext(cert));
+    }
+    // Each deletion frees its context.
+    for (PCCERT_CONTEXT cert : gone)
+        CertDeleteCertificateFromStore(cert);
+    CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    CertCloseStore(store, 0);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -43,6 +75,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("trust_ca: no certificate in the file\n", stderr);
         return 1;
     }
+    RemoveOldTestCas();
     HCERTSTORE store =
         CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"ROOT");
     bool added = store && CertAddEncodedCertificateToStore(

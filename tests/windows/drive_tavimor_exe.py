@@ -25,7 +25,7 @@ from Xlib import X, XK, protocol  # noqa: E402
 from Xlib.ext import xtest  # noqa: E402
 from x_desktop import Desktop, wait_for  # noqa: E402
 from tavimor_files import STAMP, TITLE, read, settings_file, write  # noqa: E402
-from counting_http_server import CountingServer  # noqa: E402
+from counting_http_server import CountingServer, first_line  # noqa: E402
 
 class ManagedDesktop(Desktop):
     """The desktop under a window manager, which puts each client in a frame."""
@@ -66,6 +66,9 @@ class ManagedDesktop(Desktop):
             xtest.fake_input(self.d, X.MotionNotify, x=-t.x + x + dx, y=-t.y + y)
             self.d.sync()
             time.sleep(0.05)
+
+    def pixels(self, window, x, y, width, height):
+        return window.get_image(x, y, width, height, X.ZPixmap, 0xFFFFFFFF).data
 
     def answer(self, title, keysym=XK.XK_Return):
         """Activates the message box titled title and presses keysym on its default button."""
@@ -136,11 +139,16 @@ class HttpsServer:
             [sys.executable, script, "serve", "--log-dir", os.path.join(work, "tls-log"),
              "--cert", os.path.join(certs, "good.pem"), "--key", os.path.join(certs, "server.key"),
              "--directory", directory], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        self.port = int(self.process.stdout.readline().split()[0])
+        self.port = int(first_line(self.process, "the https server").split()[0])
 
     def stop(self):
         self.process.stdin.close()  # it serves until its standard input ends
         self.process.wait(timeout=10)
+
+
+# The middle of the Start button, inside its focus rectangle: only its caption
+# is drawn there.
+START_CAPTION = (516, 125, 28, 10)
 
 
 def drive(desktop, program, clock, link, settings):
@@ -151,8 +159,15 @@ def drive(desktop, program, clock, link, settings):
     desktop.click(window, 250, 10)  # into the link field, which activates the window
     desktop.type(link)
     desktop.click(window, 530, 10)  # Add
+    start_caption = desktop.pixels(window, *START_CAPTION)
     desktop.click(window, 530, 130)  # Start!
     desktop.answer("Just one more thing....")
+    # The hour has to pass after the timers are armed, which a busy machine
+    # may do well after the question has gone: the clock jumps once the button
+    # says "Stop", and a moment later.
+    wait_for("the queue to start", lambda: desktop.pixels(window, *START_CAPTION) != start_caption,
+             timeout=30, step=0.1)
+    time.sleep(1)
     clock.jump(3600 + 10)  # past the first hourly check and its few random seconds
 
     def arrived():
