@@ -183,8 +183,10 @@ TEST_F(Tls, CarriesAMebibyteEachWayAndReceivesSeveralRecordsAtOnce) {
         "GET / HTTP/1.1\r\nX-Pad: " + std::string(1 << 20, 'a') + "\r\n\r\n";
     TlsServer server(answer, TlsCert::Good, TlsServerEnd::TcpClose);
     ASSERT_TRUE(server.Ready());
-    std::optional<Transport> transport = TransportOpen("localhost", server.Port(), true, 5s);
-    ASSERT_TRUE(transport);
+    TransportFailure why;
+    std::optional<Transport> transport = TransportOpen("localhost", server.Port(), true, 5s, &why);
+    ASSERT_TRUE(transport) << "net " << static_cast<int>(why.net) << ", tls "
+                           << static_cast<int>(why.tls);
     ASSERT_EQ(Send(*transport, request), 1);
     // More than two full records (16 KiB each) waiting on the socket.
     for (auto until = Clock::now() + 5s;
