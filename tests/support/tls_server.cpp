@@ -1,6 +1,8 @@
 #include "tests/support/tls_server.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -8,13 +10,26 @@
 
 namespace {
 
-// A test program runs its tests one after another, so the files are made once.
+// The files of the test run (ctest makes them before the first test and names
+// their directory in TAVIMOR_TEST_CERTS), else this program's own, made once.
 struct TestFiles {
     TestFiles() {
-        made = MakeTestCerts(dir.Path());
-        std::filesystem::create_directory(dir.File("no-more-cas"));
+        const char* run = std::getenv("TAVIMOR_TEST_CERTS");
+        from_run = run && *run;
+        if (from_run) {
+            dir = LocalPath(run) + static_cast<char>(std::filesystem::path::preferred_separator);
+        } else {
+            own.emplace();
+            dir = own->Path();
+            MakeTestCerts(dir);
+        }
+        made = !ReadWholeFile(File("made")).empty();
     }
-    TempDir dir;
+    std::string File(std::string_view name) const { return dir + std::string(name); }
+
+    std::optional<TempDir> own;
+    std::string dir;  // ends with the separator
+    bool from_run = false;
     bool made = false;
 };
 
@@ -59,7 +74,7 @@ bool TrustTestCa() {
         ADD_FAILURE() << "cannot make the test certificates: are python3 and openssl installed?";
         return false;
     }
-    if (TrustCaFile(files.dir.File("ca.pem"), files.dir.File("no-more-cas"))) return true;
+    if (TrustCaFile(files.File("ca.pem"), files.File("no-more-cas"), files.from_run)) return true;
     ADD_FAILURE() << "cannot make the TLS client trust the test CA";
     return false;
 }
@@ -79,8 +94,8 @@ void TlsServer::Start(std::vector<std::string> args, TlsCert cert, TlsServerEnd 
     if (cert == TlsCert::None) {
         args.push_back("--plain");
     } else {
-        args.insert(args.end(), {"--cert", ScriptPath(files.dir.File(CertName(cert)) + ".pem"),
-                                 "--key", ScriptPath(files.dir.File("server.key"))});
+        args.insert(args.end(), {"--cert", ScriptPath(files.File(CertName(cert)) + ".pem"), "--key",
+                                 ScriptPath(files.File("server.key"))});
     }
     Launch(std::move(args));
 }

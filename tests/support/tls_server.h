@@ -1,17 +1,19 @@
 // https servers on loopback for tests, and the certificates they present.
 //
-// TrustTestCa() makes, once per test program, a test CA and server certificates
-// with the openssl command (in a temporary directory removed at exit), and points
-// SSL_CERT_FILE and SSL_CERT_DIR at that CA alone, so the client under test
-// trusts it and nothing else. TlsServer runs tests/support/tls_server.py, which
+// A test run makes a test CA and server certificates once, with the openssl
+// command, and names their directory in TAVIMOR_TEST_CERTS; a test program run
+// by itself makes its own (in a temporary directory removed at exit).
+// TrustTestCa() points SSL_CERT_FILE and SSL_CERT_DIR at that CA alone, so the
+// client under test trusts it and nothing else. TlsServer runs tests/support/tls_server.py, which
 // is Python's ssl module, not our code, as a child process: it listens on
 // 127.0.0.1 and, when the machine has it, ::1 at one free port, presents the
 // certificate asked for, and on each connection answers the request (read up to
 // its empty line) with canned bytes or with a file from a directory. It is killed
 // in the destructor, and ends by itself when the test program dies.
 //
-// Under Wine the script runs as a Unix process too; there, TrustTestCa adds the
-// test CA to the user's ROOT store of the Wine prefix with trust_ca.exe.
+// Under Wine the script runs as a Unix process too; there, the test run adds
+// the test CA to the user's ROOT store of the Wine prefix with trust_ca.exe
+// before its first test, and a program run by itself adds its own.
 #pragma once
 
 #include <cstdint>
@@ -42,8 +44,9 @@ struct TlsServedDirectory {
     std::string path;
 };
 
-// Makes the test certificates on the first call, then (every call) points the
-// TLS client at the test CA (on Windows: trusts it besides the system's roots).
+// Finds or makes the test certificates on the first call, then (every call)
+// points the TLS client at the test CA (on Windows: trusts it besides the
+// system's roots).
 // False, with a test failure, when they cannot be made or trusted.
 bool TrustTestCa();
 

@@ -6,7 +6,9 @@
       Makes a test CA (ca.pem) and, for one server key (server.key), the
       certificates good.pem (localhost, 127.0.0.1, ::1), wrong-name.pem,
       expired.pem and untrusted.pem (signed by a CA nobody trusts) with the
-      openssl command. Made at test time because certificates expire.
+      openssl command, and the empty directory no-more-cas. Made at test
+      time because certificates expire; a test run makes them once, before
+      its first test, and its tests share them (TAVIMOR_TEST_CERTS).
 
   tls_server.py serve --log-dir DIR [--cert PEM --key KEY | --plain]
                       [--answer FILE | --directory DIR] [--end close-notify|tcp-close|hold]
@@ -50,14 +52,19 @@ commonName = supplied
 
 
 def make_certs(directory):
+    os.makedirs(os.path.join(directory, "no-more-cas"), exist_ok=True)
+    made = os.path.join(directory, "made")
+    if os.path.exists(made):
+        os.remove(made)
+
     def openssl(*args):
         done = subprocess.run(["openssl", *args], cwd=directory, capture_output=True, text=True)
         if done.returncode != 0:
             sys.exit("openssl " + " ".join(args) + " failed:\n" + done.stderr)
 
     new_key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
-    # A name of its own for each CA: under Wine every test process trusts its
-    # own in one shared store, where a chain must find its issuer by name.
+    # A name of its own for each CA: under Wine each run trusts its own in a
+    # store that other runs share, where a chain must find its issuer by name.
     token = secrets.token_hex(4)
     for ca in ("ca", "other-ca"):
         openssl("req", "-x509", *new_key, "-keyout", ca + ".key", "-out", ca + ".pem",
@@ -86,7 +93,7 @@ def make_certs(directory):
         openssl("ca", "-batch", "-notext", "-config", "ca.cnf", "-cert", ca + ".pem",
                 "-keyfile", ca + ".key", "-in", "server.csr", "-out", name + ".pem",
                 "-extfile", name + ".ext", *dates)
-    with open(os.path.join(directory, "made"), "w") as out:
+    with open(made, "w") as out:
         out.write("made\n")
 
 

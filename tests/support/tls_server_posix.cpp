@@ -52,6 +52,10 @@ std::string ScriptPath(const std::string& path) {
     return path;
 }
 
+std::string LocalPath(const std::string& script_path) {
+    return script_path;
+}
+
 bool MakeTestCerts(const std::string& directory) {
     pid_t pid = RunScript({"make-certs", directory}, nullptr, nullptr);
     int status = 0;
@@ -59,7 +63,7 @@ bool MakeTestCerts(const std::string& directory) {
            WEXITSTATUS(status) == 0;
 }
 
-bool TrustCaFile(const std::string& ca_pem, const std::string& empty_directory) {
+bool TrustCaFile(const std::string& ca_pem, const std::string& empty_directory, bool) {
     // The CA alone, with an empty directory instead of the system's.
     setenv("SSL_CERT_FILE", ca_pem.c_str(), 1);
     setenv("SSL_CERT_DIR", empty_directory.c_str(), 1);

@@ -89,21 +89,28 @@ std::string ScriptPath(const std::string& path) {
     return converted;
 }
 
+std::string LocalPath(const std::string& script_path) {
+    using ToDos = WCHAR*(CDECL*)(const char*);
+    static const ToDos to_dos = WineFunction<ToDos>("wine_get_dos_file_name");
+    WCHAR* dos_path = to_dos ? to_dos(script_path.c_str()) : nullptr;
+    if (!dos_path) return script_path;
+    std::string converted = Utf8FromWide(dos_path);
+    HeapFree(GetProcessHeap(), 0, dos_path);
+    return converted;
+}
+
 bool MakeTestCerts(const std::string& directory) {
     return RunScript({"make-certs", ScriptPath(directory)}) &&
            !AwaitLine(directory + "made", 60s).empty();
 }
 
-bool TrustCaFile(const std::string& ca_pem, const std::string&) {
-    // Once per test program: the prefix keeps it, and the CA is made once.
-    static const bool trusted = [&] {
-        using ToDos = WCHAR*(CDECL*)(const char*);
-        static const ToDos to_dos = WineFunction<ToDos>("wine_get_dos_file_name");
-        WCHAR* dos_path = to_dos ? to_dos(TAVIMOR_TRUST_CA_EXE) : nullptr;
-        std::wstring program = dos_path ? dos_path : WideFromUtf8(TAVIMOR_TRUST_CA_EXE);
-        if (dos_path) HeapFree(GetProcessHeap(), 0, dos_path);
-        return Run(L"\"" + program + L"\" " + Quoted(ca_pem), true);
-    }();
+// Every write to the shared ROOT store risks a chain built meanwhile in
+// another test process not finding its CA, so a test run trusts its CA once,
+// before its first test; a program run by hand trusts its own.
+bool TrustCaFile(const std::string& ca_pem, const std::string&, bool run_trusts_it) {
+    static const bool trusted =
+        run_trusts_it ||
+        Run(L"\"" + WideFromUtf8(LocalPath(TAVIMOR_TRUST_CA_EXE)) + L"\" " + Quoted(ca_pem), true);
     return trusted;
 }
 

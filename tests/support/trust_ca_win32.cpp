@@ -30,8 +30,8 @@ std::vector<BYTE> DerOf(const std::string& pem) {
     return der;
 }
 
-// Every test process trusts a CA of its own, under a name of its own, in the
-// one ROOT store of the prefix: the CAs of processes that ended long ago are
+// Every test run trusts a CA of its own, under a name of its own, in the
+// one ROOT store of the prefix: the CAs of runs that ended long ago are
 // removed, so that the store does not grow with every run. Through the
 // registry half of the store alone, and committed: Wine forgets deletions
 // made through the whole system store.
