@@ -1,3 +1,4 @@
+// The sockets layer's primitives over POSIX sockets.
 #include "http/net.h"
 
 #include <arpa/inet.h>
@@ -9,11 +10,15 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "http/net_platform.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = NetClock;
 
 // Mirrors the platforms whose socket library must be started before use, so a
 // missing start-up shows here too and not only there.
@@ -51,7 +56,7 @@ NetOpenFailure FailureOf(int error) {
 
 // The socket is non-blocking so that the connect, and later every send and
 // receive, waits only as long as its limit allows. -1 when it does not connect.
-int ConnectBefore(const addrinfo& address, Clock::time_point deadline, NetOpenFailure& why) {
+int ConnectAddress(const addrinfo& address, Clock::time_point deadline, NetOpenFailure& why) {
     int fd = socket(address.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     int error = connect(fd, address.ai_addr, address.ai_addrlen) == 0 ? 0 : errno;
@@ -69,6 +74,32 @@ int ConnectBefore(const addrinfo& address, Clock::time_point deadline, NetOpenFa
     return -1;
 }
 
+class PosixAddresses final : public NetAddresses {
+  public:
+    explicit PosixAddresses(addrinfo* found) : found_(found) {
+        for (addrinfo* address = found; address; address = address->ai_next)
+            list_.push_back(address);
+    }
+    ~PosixAddresses() override { freeaddrinfo(found_); }
+    PosixAddresses(const PosixAddresses&) = delete;
+    PosixAddresses& operator=(const PosixAddresses&) = delete;
+
+    std::size_t Count() const override { return list_.size(); }
+    NetSocket ConnectBefore(std::size_t index, Clock::time_point deadline,
+                            NetOpenFailure& why) override {
+        return ConnectAddress(*list_[index], deadline, why);
+    }
+
+  private:
+    addrinfo* found_;
+    std::vector<const addrinfo*> list_;
+};
+
+// An error that means "try again once the socket is ready".
+bool WouldBlock() {
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+
 }  // namespace
 
 int NetStartup() {
@@ -80,82 +111,44 @@ void NetShutdown() {
     NetStarted = false;
 }
 
-std::optional<NetConnection> NetOpen(std::string_view host, int port,
-                                     std::chrono::milliseconds limit, NetOpenFailure* why) {
-    NetOpenFailure ignored;
-    NetOpenFailure& failure = why ? *why : ignored;
-    failure = NetOpenFailure::Other;
-    if (!NetStarted || port <= 0 || port > 65535) return std::nullopt;
-    std::string name(host);
-    if (name.empty() || name.find('\0') != std::string::npos) return std::nullopt;
-    Clock::time_point deadline = Clock::now() + limit;
+bool NetPlatformStarted() {
+    return NetStarted;
+}
+
+std::unique_ptr<NetAddresses> NetResolve(const std::string& host, int port, NetOpenFailure& why) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    int resolved = getaddrinfo(name.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (resolved != 0) {
-        if (resolved == EAI_NONAME || resolved == EAI_NODATA || resolved == EAI_FAIL)
-            failure = NetOpenFailure::NotResolved;
-        return std::nullopt;
-    }
-    int count = 0;
-    for (addrinfo* address = found; address; address = address->ai_next)
-        ++count;
-    int fd = -1;
-    for (addrinfo* address = found; address && fd < 0; address = address->ai_next, --count) {
-        // An address that swallows packets must leave time for the others: each
-        // gets an equal share of what is left, the last one all of it.
-        Clock::time_point now = Clock::now();
-        if (now >= deadline) break;
-        fd = ConnectBefore(*address, now + (deadline - now) / count, failure);
-    }
-    freeaddrinfo(found);
-    if (fd < 0) {
-        if (Clock::now() >= deadline) failure = NetOpenFailure::TimedOut;
-        return std::nullopt;
-    }
-    failure = NetOpenFailure::None;
-    return NetConnection{fd};
+    int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (resolved == 0) return std::make_unique<PosixAddresses>(found);
+    if (resolved == EAI_NONAME || resolved == EAI_NODATA || resolved == EAI_FAIL)
+        why = NetOpenFailure::NotResolved;
+    return nullptr;
+}
+
+std::size_t NetAddressOf(const std::string& text, unsigned char (&bytes)[16]) {
+    if (inet_pton(AF_INET, text.c_str(), bytes) == 1) return 4;
+    if (inet_pton(AF_INET6, text.c_str(), bytes) == 1) return 16;
+    return 0;
 }
 
 bool NetWaitReady(NetConnection& connection, bool forWrite, Clock::time_point deadline) {
     return WaitUntil(connection.socket, forWrite ? POLLOUT : POLLIN, deadline);
 }
 
-int NetSendAll(NetConnection& connection, const char* data, std::size_t length,
-               std::chrono::milliseconds limit) {
-    Clock::time_point deadline = Clock::now() + limit;
-    std::size_t sent = 0;
-    while (sent < length) {
-        // MSG_NOSIGNAL: a peer that has gone away is an error result, not SIGPIPE.
-        ssize_t count =
-            send(static_cast<int>(connection.socket), data + sent, length - sent, MSG_NOSIGNAL);
-        if (count > 0) {
-            sent += static_cast<std::size_t>(count);
-        } else if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!WaitUntil(connection.socket, POLLOUT, deadline)) return 0;
-        } else if (count < 0 && errno != EINTR) {
-            return 0;
-        }
-    }
-    return 1;
+int64_t NetTrySend(NetConnection& connection, const char* data, std::size_t length) {
+    // MSG_NOSIGNAL: a peer that has gone away is an error result, not SIGPIPE.
+    ssize_t count = send(static_cast<int>(connection.socket), data, length, MSG_NOSIGNAL);
+    if (count >= 0) return count;
+    return WouldBlock() ? NetWouldBlock : NetFailed;
 }
 
-int64_t NetReceive(NetConnection& connection, char* buffer, std::size_t max_length,
-                   std::chrono::milliseconds limit) {
-    if (max_length == 0) return -1;
-    Clock::time_point deadline = Clock::now() + limit;
-    for (;;) {
-        // Try first and wait only when nothing is there: one call per receive
-        // while data keep coming, and a closed connection shows at once as 0.
-        ssize_t count = recv(static_cast<int>(connection.socket), buffer, max_length, 0);
-        if (count >= 0) return count;
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-        if (!WaitUntil(connection.socket, POLLIN, deadline)) return -1;
-    }
+int64_t NetTryReceive(NetConnection& connection, char* buffer, std::size_t max_length) {
+    ssize_t count = recv(static_cast<int>(connection.socket), buffer, max_length, 0);
+    if (count >= 0) return count;
+    return WouldBlock() ? NetWouldBlock : NetFailed;
 }
 
 int64_t NetPending(NetConnection& connection) {

@@ -1,16 +1,19 @@
-// The sockets layer over Winsock 2.2. Sockets are non-blocking from the start,
+// The sockets layer's primitives over Winsock 2.2. Sockets are non-blocking from the start,
 // so every send, receive and connect waits only as long as its limit allows.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "http/net.h"
+#include "http/net_platform.h"
 #include "runtime/wide_text_win32.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = NetClock;
 
 bool NetStarted = false;
 
@@ -92,7 +95,7 @@ bool WaitConnected(SOCKET socket, Clock::time_point deadline, bool& timed_out) {
     }
 }
 
-SOCKET ConnectBefore(const ADDRINFOW& address, Clock::time_point deadline, NetOpenFailure& why) {
+SOCKET ConnectAddress(const ADDRINFOW& address, Clock::time_point deadline, NetOpenFailure& why) {
     SOCKET socket = WSASocketW(address.ai_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (socket == INVALID_SOCKET) return INVALID_SOCKET;
@@ -116,9 +119,37 @@ SOCKET ConnectBefore(const ADDRINFOW& address, Clock::time_point deadline, NetOp
     return INVALID_SOCKET;
 }
 
-bool WouldBlock() {
+class Win32Addresses final : public NetAddresses {
+  public:
+    explicit Win32Addresses(ADDRINFOW* found) : found_(found) {
+        for (ADDRINFOW* address = found; address; address = address->ai_next)
+            list_.push_back(address);
+    }
+    ~Win32Addresses() override { FreeAddrInfoW(found_); }
+    Win32Addresses(const Win32Addresses&) = delete;
+    Win32Addresses& operator=(const Win32Addresses&) = delete;
+
+    std::size_t Count() const override { return list_.size(); }
+    NetSocket ConnectBefore(std::size_t index, Clock::time_point deadline,
+                            NetOpenFailure& why) override {
+        SOCKET socket = ConnectAddress(*list_[index], deadline, why);
+        return socket == INVALID_SOCKET ? NoSocket : static_cast<NetSocket>(socket);
+    }
+
+  private:
+    ADDRINFOW* found_;
+    std::vector<const ADDRINFOW*> list_;
+};
+
+// What a failed send or receive means to the caller.
+int64_t Failed() {
     int error = WSAGetLastError();
-    return error == WSAEWOULDBLOCK || error == WSAEINTR;
+    return error == WSAEWOULDBLOCK || error == WSAEINTR ? NetWouldBlock : NetFailed;
+}
+
+// Winsock counts in int: a larger piece goes in several calls.
+int Piece(std::size_t length) {
+    return length > (1u << 30) ? (1 << 30) : static_cast<int>(length);
 }
 
 }  // namespace
@@ -135,14 +166,11 @@ void NetShutdown() {
     NetStarted = false;
 }
 
-std::optional<NetConnection> NetOpen(std::string_view host, int port,
-                                     std::chrono::milliseconds limit, NetOpenFailure* why) {
-    NetOpenFailure ignored;
-    NetOpenFailure& failure = why ? *why : ignored;
-    failure = NetOpenFailure::Other;
-    if (!NetStarted || port <= 0 || port > 65535) return std::nullopt;
-    if (host.empty() || host.find('\0') != std::string_view::npos) return std::nullopt;
-    Clock::time_point deadline = Clock::now() + limit;
+bool NetPlatformStarted() {
+    return NetStarted;
+}
+
+std::unique_ptr<NetAddresses> NetResolve(const std::string& host, int port, NetOpenFailure& why) {
     ADDRINFOW hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -150,65 +178,31 @@ std::optional<NetConnection> NetOpen(std::string_view host, int port,
     ADDRINFOW* found = nullptr;
     int resolved =
         GetAddrInfoW(WideFromUtf8(host).c_str(), std::to_wstring(port).c_str(), &hints, &found);
-    if (resolved != 0) {
-        if (resolved == WSAHOST_NOT_FOUND || resolved == WSANO_DATA || resolved == WSANO_RECOVERY)
-            failure = NetOpenFailure::NotResolved;
-        return std::nullopt;
-    }
-    int count = 0;
-    for (ADDRINFOW* address = found; address; address = address->ai_next)
-        ++count;
-    SOCKET socket = INVALID_SOCKET;
-    for (ADDRINFOW* address = found; address && socket == INVALID_SOCKET;
-         address = address->ai_next, --count) {
-        // Each address gets an equal share of what is left, the last one all of it.
-        Clock::time_point now = Clock::now();
-        if (now >= deadline) break;
-        socket = ConnectBefore(*address, now + (deadline - now) / count, failure);
-    }
-    FreeAddrInfoW(found);
-    if (socket == INVALID_SOCKET) {
-        if (Clock::now() >= deadline) failure = NetOpenFailure::TimedOut;
-        return std::nullopt;
-    }
-    failure = NetOpenFailure::None;
-    return NetConnection{static_cast<NetSocket>(socket)};
+    if (resolved == 0) return std::make_unique<Win32Addresses>(found);
+    if (resolved == WSAHOST_NOT_FOUND || resolved == WSANO_DATA || resolved == WSANO_RECOVERY)
+        why = NetOpenFailure::NotResolved;
+    return nullptr;
+}
+
+std::size_t NetAddressOf(const std::string& text, unsigned char (&bytes)[16]) {
+    std::wstring wide = WideFromUtf8(text);
+    if (InetPtonW(AF_INET, wide.c_str(), bytes) == 1) return 4;
+    if (InetPtonW(AF_INET6, wide.c_str(), bytes) == 1) return 16;
+    return 0;
 }
 
 bool NetWaitReady(NetConnection& connection, bool forWrite, Clock::time_point deadline) {
     return WaitUntil(Handle(connection), forWrite ? POLLWRNORM : POLLRDNORM, deadline);
 }
 
-int NetSendAll(NetConnection& connection, const char* data, std::size_t length,
-               std::chrono::milliseconds limit) {
-    Clock::time_point deadline = Clock::now() + limit;
-    std::size_t sent = 0;
-    while (sent < length) {
-        std::size_t piece = length - sent > (1u << 30) ? (1u << 30) : length - sent;
-        int count = send(Handle(connection), data + sent, static_cast<int>(piece), 0);
-        if (count > 0) {
-            sent += static_cast<std::size_t>(count);
-        } else if (count == SOCKET_ERROR && WouldBlock()) {
-            if (!WaitUntil(Handle(connection), POLLWRNORM, deadline)) return 0;
-        } else {
-            return 0;
-        }
-    }
-    return 1;
+int64_t NetTrySend(NetConnection& connection, const char* data, std::size_t length) {
+    int count = send(Handle(connection), data, Piece(length), 0);
+    return count == SOCKET_ERROR ? Failed() : count;
 }
 
-int64_t NetReceive(NetConnection& connection, char* buffer, std::size_t max_length,
-                   std::chrono::milliseconds limit) {
-    if (max_length == 0) return -1;
-    Clock::time_point deadline = Clock::now() + limit;
-    int wanted = max_length > (1u << 30) ? (1 << 30) : static_cast<int>(max_length);
-    for (;;) {
-        // Try first and wait only when nothing is there, as on every platform.
-        int count = recv(Handle(connection), buffer, wanted, 0);
-        if (count >= 0) return count;
-        if (!WouldBlock()) return -1;
-        if (!WaitUntil(Handle(connection), POLLRDNORM, deadline)) return -1;
-    }
+int64_t NetTryReceive(NetConnection& connection, char* buffer, std::size_t max_length) {
+    int count = recv(Handle(connection), buffer, Piece(max_length), 0);
+    return count == SOCKET_ERROR ? Failed() : count;
 }
 
 int64_t NetPending(NetConnection& connection) {

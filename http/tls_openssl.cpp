@@ -2,7 +2,6 @@
 // first, and only when it asks to read or write does the session wait on the
 // socket, up to the caller's deadline. Each session owns its own SSL_CTX, so
 // nothing is shared between threads and SSL_CERT_FILE is read afresh each time.
-#include <arpa/inet.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "http/tls.h"
+#include "http/tls_platform.h"
 
 struct TlsSession {
     NetConnection connection;  // a copy: the caller's may move, the socket does not
@@ -90,22 +90,15 @@ bool WaitFor(TlsSession& session, int error, Clock::time_point deadline) {
     return false;
 }
 
-// An IP literal is checked against the certificate's address entries and is
-// never sent as SNI; anything else is a name.
-bool SetPeer(SSL* ssl, std::string name) {
-    unsigned char address[16];
-    if (inet_pton(AF_INET, name.c_str(), address) == 1)
-        return X509_VERIFY_PARAM_set1_ip(SSL_get0_param(ssl), address, 4) == 1;
-    if (inet_pton(AF_INET6, name.c_str(), address) == 1)
-        return X509_VERIFY_PARAM_set1_ip(SSL_get0_param(ssl), address, 16) == 1;
-    // "example.com." is the same host, but SNI carries no final dot.
-    if (name.size() > 1 && name.back() == '.') name.pop_back();
+bool SetPeer(SSL* ssl, const TlsPeer& peer) {
+    if (peer.address_size != 0)
+        return X509_VERIFY_PARAM_set1_ip(SSL_get0_param(ssl), peer.address, peer.address_size) == 1;
     SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    return SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 &&
-           SSL_set1_host(ssl, name.c_str()) == 1;
+    return SSL_set_tlsext_host_name(ssl, peer.name.c_str()) == 1 &&
+           SSL_set1_host(ssl, peer.name.c_str()) == 1;
 }
 
-bool Configure(TlsSession& session, std::string_view host) {
+bool Configure(TlsSession& session, const TlsPeer& peer) {
     session.context = SSL_CTX_new(TLS_client_method());
     SSL_CTX* context = session.context;
     if (!context || !SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) ||
@@ -121,7 +114,7 @@ bool Configure(TlsSession& session, std::string_view host) {
     SSL_CTX_set_read_ahead(context, 1);
     SSL_CTX_set_default_read_buffer_len(context, 2 * MaxReceive);
     session.ssl = SSL_new(context);
-    if (!session.ssl || !SetPeer(session.ssl, std::string(host))) return false;
+    if (!session.ssl || !SetPeer(session.ssl, peer)) return false;
     const BIO_METHOD* method = SocketMethod();
     BIO* bio = method ? BIO_new(method) : nullptr;
     if (!bio) return false;
@@ -168,16 +161,12 @@ TlsFailure Handshake(TlsSession& session, Clock::time_point deadline) {
 
 }  // namespace
 
-TlsSession* TlsStart(NetConnection& connection, std::string_view host,
-                     std::chrono::steady_clock::time_point deadline, TlsFailure* why) {
-    TlsFailure ignored;
-    TlsFailure& failure = why ? *why : ignored;
-    failure = TlsFailure::Other;
-    if (host.empty() || host.find('\0') != std::string_view::npos) return nullptr;
+TlsSession* TlsOpen(NetConnection& connection, const TlsPeer& peer,
+                    std::chrono::steady_clock::time_point deadline, TlsFailure& failure) {
     TlsSession* session = new (std::nothrow) TlsSession;
     if (!session) return nullptr;
     session->connection = connection;
-    if (Configure(*session, host)) failure = Handshake(*session, deadline);
+    if (Configure(*session, peer)) failure = Handshake(*session, deadline);
     if (failure == TlsFailure::None) return session;
     session->failed = true;
     TlsEnd(session);

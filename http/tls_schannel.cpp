@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "http/tls.h"
+#include "http/tls_platform.h"
 #include "runtime/wide_text_win32.h"
 
 struct TlsSession {
@@ -182,31 +183,9 @@ TlsFailure Handshake(TlsSession& session, Clock::time_point deadline) {
     }
 }
 
-// The peer as the check sees it: a name, or the bytes of an IP literal.
-struct Peer {
-    std::wstring name;
-    unsigned char address[16] = {};
-    DWORD address_size = 0;
-};
-
-Peer PeerOf(std::string_view host) {
-    Peer peer;
-    std::wstring wide = WideFromUtf8(host);
-    if (InetPtonW(AF_INET, wide.c_str(), peer.address) == 1) {
-        peer.address_size = 4;
-    } else if (InetPtonW(AF_INET6, wide.c_str(), peer.address) == 1) {
-        peer.address_size = 16;
-    } else {
-        // "example.com." is the same host, but SNI carries no final dot.
-        if (wide.size() > 1 && wide.back() == L'.') wide.pop_back();
-        peer.name = wide;
-    }
-    return peer;
-}
-
 // An IP literal must be one of the certificate's address entries; a name that
 // looks like it, or the common name, does not count.
-bool HasAddress(PCCERT_CONTEXT cert, const Peer& peer) {
+bool HasAddress(PCCERT_CONTEXT cert, const TlsPeer& peer) {
     PCERT_EXTENSION extension = CertFindExtension(
         szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension, cert->pCertInfo->rgExtension);
     CERT_ALT_NAME_INFO* names = nullptr;
@@ -240,7 +219,7 @@ TlsFailure FailureOf(DWORD chain_errors, DWORD policy_error) {
 
 // The chain up to a trusted root, every certificate in its validity, and the
 // name, all judged by the SSL policy; an address is matched by HasAddress.
-TlsFailure ChainFailure(PCCERT_CONTEXT cert, const Peer& peer) {
+TlsFailure ChainFailure(PCCERT_CONTEXT cert, const TlsPeer& peer) {
     LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
     CERT_CHAIN_PARA chain_para{};
     chain_para.cbSize = sizeof chain_para;
@@ -251,7 +230,7 @@ TlsFailure ChainFailure(PCCERT_CONTEXT cert, const Peer& peer) {
     if (!CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &chain_para, 0, nullptr,
                                  &chain))
         return TlsFailure::Untrusted;
-    std::wstring name = peer.name;
+    std::wstring name = WideFromUtf8(peer.name);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -274,7 +253,7 @@ TlsFailure ChainFailure(PCCERT_CONTEXT cert, const Peer& peer) {
     return FailureOf(errors, status.dwError);
 }
 
-TlsFailure PeerFailure(TlsSession& session, const Peer& peer) {
+TlsFailure PeerFailure(TlsSession& session, const TlsPeer& peer) {
     PCCERT_CONTEXT cert = nullptr;
     if (QueryContextAttributesW(&session.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) !=
             SEC_E_OK ||
@@ -350,18 +329,13 @@ void SendCloseNotify(TlsSession& session) {
 
 }  // namespace
 
-TlsSession* TlsStart(NetConnection& connection, std::string_view host,
-                     std::chrono::steady_clock::time_point deadline, TlsFailure* why) {
-    TlsFailure ignored;
-    TlsFailure& failure = why ? *why : ignored;
-    failure = TlsFailure::Other;
-    if (host.empty() || host.find('\0') != std::string_view::npos) return nullptr;
+TlsSession* TlsOpen(NetConnection& connection, const TlsPeer& peer,
+                    std::chrono::steady_clock::time_point deadline, TlsFailure& failure) {
     TlsSession* session = new (std::nothrow) TlsSession;
     if (!session) return nullptr;
     session->connection = connection;
     session->incoming.resize(IncomingSize);
-    Peer peer = PeerOf(host);
-    session->target = peer.name;
+    session->target = WideFromUtf8(peer.name);
     if (AcquireCredentials(*session)) failure = Handshake(*session, deadline);
     if (failure == TlsFailure::None &&
         (QueryContextAttributesW(&session->context, SECPKG_ATTR_STREAM_SIZES, &session->sizes) !=

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "http/net.h"
+#include "http/tls_platform.h"
 #include "http/transport.h"
 #include "tests/support/server_sockets.h"
 #include "tests/support/tls_server.h"
@@ -53,6 +54,34 @@ Received ReceiveAll(Transport& transport, std::size_t buffer_size,
         if (got.end <= 0) return got;
         got.bytes.append(buffer.data(), static_cast<std::size_t>(got.end));
     }
+}
+
+// Both libraries see the peer through this: SNI and the name check for a name,
+// the address entries alone for a literal.
+TEST(TlsPeerOf, TellsNamesFromAddressLiterals) {
+    const struct {
+        std::string host;
+        std::optional<std::string> name;  // nothing: no peer at all
+        std::size_t address_size;
+    } cases[] = {
+        {"files.example", "files.example", 0},
+        {"files.example.", "files.example", 0},  // SNI carries no final dot
+        {".", ".", 0},
+        {"127.0.0.1", "", 4},
+        {"::1", "", 16},
+        {"127.0.0.1.", "127.0.0.1", 0},  // not a literal, so a name
+        {"[::1]", "[::1]", 0},
+        {"", std::nullopt, 0},
+        {std::string("a.example\0b", 11), std::nullopt, 0},
+    };
+    for (const auto& c : cases) {
+        std::optional<TlsPeer> peer = TlsPeerOf(c.host);
+        ASSERT_EQ(peer.has_value(), c.name.has_value()) << c.host;
+        if (!peer) continue;
+        EXPECT_EQ(peer->name, *c.name) << c.host;
+        EXPECT_EQ(peer->address_size, c.address_size) << c.host;
+    }
+    EXPECT_EQ(TlsPeerOf("127.0.0.2")->address[3], 2);
 }
 
 TEST_F(Tls, TalksToAGoodServerByNameAndByAddress) {
