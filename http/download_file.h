@@ -1,18 +1,49 @@
-// The file-system side of a download: the temporary file beside the target, and
-// its move over the target once the body is complete. One file per platform
-// implements it; the fetch holds no platform call of its own.
+// The file-system side of a download: the body's file until it is complete
+// (download_file.cpp, over FileReplacement), and the folder queries that each
+// platform's file gives. The fetch holds no platform call of its own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The platform's file handle held as an integer: a POSIX file descriptor, or a
-// Win32 HANDLE (whose invalid value is all ones, -1 here).
-using DownloadHandle = std::intptr_t;
-inline constexpr DownloadHandle NoDownloadHandle = -1;
+#include "runtime/replace_file.h"
+
+// The body's file until it is complete: a new dot file beside the target,
+// removed unless it is moved into place (or kept as a part), or a kept part
+// opened to continue, which stays whatever happens.
+class BodyFile {
+  public:
+    // A new file in directory (the target's, ending with a separator).
+    explicit BodyFile(const std::string& directory);
+    // The part kept at part, to continue.
+    struct Continue {};
+    BodyFile(Continue, const std::string& part);
+    BodyFile(const BodyFile&) = delete;
+    BodyFile& operator=(const BodyFile&) = delete;
+
+    bool IsOpen() const { return file_ && file_->IsOpen(); }
+    // Small receives are gathered into one block before they go to the disk,
+    // which halves the system calls per byte and keeps memory flat.
+    bool Write(std::string_view data);
+    // Puts every byte on the disk and renames the file over name.
+    bool MoveTo(const std::string& name);
+    // Puts every byte on the disk and closes the file, which stays.
+    bool Close();
+
+  private:
+    bool Flush();
+
+    std::unique_ptr<char[]> block_;
+    std::size_t pending_ = 0;
+    std::optional<FileReplacement> file_;
+};
+
+// ---- The platform's half ----
 
 // The directory part of path, up to and including its last separator, with the
 // separator path itself uses; "" for a bare file name. Nothing when path is
@@ -22,27 +53,6 @@ std::optional<std::string> DownloadDirectoryOf(const std::string& path);
 
 // 16 lower-case hex digits, random, and different for every call in a process.
 std::string UniqueDownloadSuffix();
-
-// Creates name as a new file open for writing (others may only read it).
-// NoDownloadHandle when that fails; taken tells whether it failed because the
-// name exists already.
-DownloadHandle CreateDownloadFile(const std::string& name, bool& taken);
-
-// Writes all of data; false on any error.
-bool WriteDownloadFile(DownloadHandle file, std::string_view data);
-
-// Closes the file; false when the close reported an error.
-bool CloseDownloadFile(DownloadHandle file);
-
-// Renames from over to, replacing a file there, in one step.
-bool MoveDownloadOver(const std::string& from, const std::string& to);
-
-// Removes the file name; quietly does nothing when it cannot.
-void RemoveDownloadFile(const std::string& name);
-
-// Opens the existing file name for writing after its last byte (others may
-// only read it). NoDownloadHandle when that fails or nothing is there.
-DownloadHandle OpenDownloadForAppend(const std::string& name);
 
 // The whole content of the file name; nothing when it is missing, unreadable,
 // not a regular file, or larger than limit bytes.

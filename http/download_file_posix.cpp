@@ -39,39 +39,6 @@ std::string UniqueDownloadSuffix() {
     return text;
 }
 
-DownloadHandle CreateDownloadFile(const std::string& name, bool& taken) {
-    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    taken = fd < 0 && errno == EEXIST;
-    return fd < 0 ? NoDownloadHandle : fd;
-}
-
-bool WriteDownloadFile(DownloadHandle file, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t count = write(static_cast<int>(file), data.data(), data.size());
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
-bool CloseDownloadFile(DownloadHandle file) {
-    return close(static_cast<int>(file)) == 0;
-}
-
-bool MoveDownloadOver(const std::string& from, const std::string& to) {
-    return rename(from.c_str(), to.c_str()) == 0;
-}
-
-void RemoveDownloadFile(const std::string& name) {
-    unlink(name.c_str());
-}
-
-DownloadHandle OpenDownloadForAppend(const std::string& name) {
-    int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    return fd < 0 ? NoDownloadHandle : fd;
-}
-
 std::optional<std::string> ReadSmallDownloadFile(const std::string& name, std::size_t limit) {
     int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;

@@ -19,10 +19,6 @@ bool IsDirectory(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-HANDLE Handle(DownloadHandle file) {
-    return reinterpret_cast<HANDLE>(file);
-}
-
 }  // namespace
 
 std::optional<std::string> DownloadDirectoryOf(const std::string& path) {
@@ -45,49 +41,6 @@ std::string UniqueDownloadSuffix() {
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
     return text;
-}
-
-DownloadHandle CreateDownloadFile(const std::string& name, bool& taken) {
-    HANDLE file = CreateFileW(WideFromUtf8(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-        return NoDownloadHandle;
-    }
-    taken = false;
-    return reinterpret_cast<DownloadHandle>(file);
-}
-
-bool WriteDownloadFile(DownloadHandle file, std::string_view data) {
-    while (!data.empty()) {
-        DWORD piece = data.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(data.size());
-        DWORD written = 0;
-        if (!WriteFile(Handle(file), data.data(), piece, &written, nullptr) || written == 0)
-            return false;
-        data.remove_prefix(written);
-    }
-    return true;
-}
-
-bool CloseDownloadFile(DownloadHandle file) {
-    return CloseHandle(Handle(file)) != 0;
-}
-
-bool MoveDownloadOver(const std::string& from, const std::string& to) {
-    // Write-through: the move is on the disk before the fetch reports success.
-    return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-void RemoveDownloadFile(const std::string& name) {
-    DeleteFileW(WideFromUtf8(name).c_str());
-}
-
-DownloadHandle OpenDownloadForAppend(const std::string& name) {
-    HANDLE file = CreateFileW(WideFromUtf8(name).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? NoDownloadHandle : reinterpret_cast<DownloadHandle>(file);
 }
 
 std::optional<std::string> ReadSmallDownloadFile(const std::string& name, std::size_t limit) {

@@ -19,8 +19,6 @@ namespace {
 
 FetchLimits CurrentLimits;
 
-constexpr std::size_t WriteBlockSize = 64 * 1024;
-
 bool IsUnsafeByte(unsigned char byte) {
     return byte < 0x21 || byte >= 0x7F;
 }
@@ -53,89 +51,6 @@ int PortNumberOf(std::string_view text) {
     }
     return negative ? (65536 - port) % 65536 : port;
 }
-
-// The body's file until it is complete: a new dot file beside the target,
-// removed unless it is moved into place (or kept as a part), or a kept part
-// opened to continue, which stays whatever happens.
-class BodyFile {
-  public:
-    explicit BodyFile(const std::string& directory) {
-        bool taken = true;
-        for (int attempt = 0; attempt < 8 && file_ == NoDownloadHandle && taken; ++attempt) {
-            name_ = directory + ".tavimor-" + UniqueDownloadSuffix() + ".part";
-            file_ = CreateDownloadFile(name_, taken);
-        }
-        owned_ = file_ != NoDownloadHandle;
-    }
-    struct Continue {};
-    BodyFile(Continue, const std::string& part) : name_(part) {
-        file_ = OpenDownloadForAppend(part);
-    }
-    ~BodyFile() {
-        if (file_ != NoDownloadHandle) CloseDownloadFile(file_);
-        // A name that was taken already belongs to someone else: only our own is removed.
-        if (owned_ && !moved_) RemoveDownloadFile(name_);
-    }
-    BodyFile(const BodyFile&) = delete;
-    BodyFile& operator=(const BodyFile&) = delete;
-
-    bool IsOpen() const { return file_ != NoDownloadHandle; }
-
-    // Small receives are gathered into one fixed block before they go to the
-    // disk, which halves the system calls per byte and keeps memory flat.
-    bool Write(std::string_view data) {
-        if (pending_ + data.size() > WriteBlockSize && !Flush()) return false;
-        if (data.size() >= WriteBlockSize) return WriteDownloadFile(file_, data);
-        std::memcpy(block_.get() + pending_, data.data(), data.size());
-        pending_ += data.size();
-        return true;
-    }
-
-    // Writes out what is gathered and closes the file; false on any error.
-    bool Close() {
-        DownloadHandle file = file_;
-        bool flushed = Flush();
-        file_ = NoDownloadHandle;
-        return CloseDownloadFile(file) && flushed;
-    }
-
-    // Closes the file and renames it over name.
-    bool MoveTo(const std::string& name) {
-        if (!Close()) return false;
-        moved_ = MoveDownloadOver(name_, name);
-        return moved_;
-    }
-
-  private:
-    bool Flush() {
-        bool written = WriteDownloadFile(file_, std::string_view(block_.get(), pending_));
-        pending_ = 0;
-        return written;
-    }
-
-    std::unique_ptr<char[]> block_ = std::make_unique<char[]>(WriteBlockSize);
-    std::size_t pending_ = 0;
-    std::string name_;
-    DownloadHandle file_ = NoDownloadHandle;
-    bool owned_ = false;
-    bool moved_ = false;
-};
-
-class Connection {
-  public:
-    explicit Connection(std::optional<Transport> opened) : transport_(opened) {}
-    ~Connection() {
-        if (transport_) TransportClose(*transport_);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    bool IsOpen() const { return transport_.has_value(); }
-    Transport& Get() { return *transport_; }
-
-  private:
-    std::optional<Transport> transport_;
-};
 
 // How receiving a head or a body ended.
 enum class Ending { Complete, Closed, Cut, Silent, Malformed, WriteFailed };
@@ -357,7 +272,7 @@ Hop ContinueBody(FetchJob& job, Transport& transport, const ResponseHead& head,
     int64_t received = job.part_size + written;
     if (ending == Ending::Complete) {
         if (!file.MoveTo(job.target)) return Failure("cannot write the file");
-        RemoveDownloadFile(PartRecordNameOf(job.target));
+        RemoveFile(PartRecordNameOf(job.target));
         return Saved(received);
     }
     file.Close();
@@ -401,15 +316,15 @@ Hop RequestOnce(FetchJob& job, const std::string& url, bool redirected) {
     bool asking = job.part && job.part->url == url;
     if (asking) AddRangeHeaders(plan->request, job.part_size, job.part->validator);
     TransportFailure why;
-    Connection connection(
-        TransportOpen(plan->host, plan->port, plan->secure, CurrentLimits.connect, &why));
-    if (!connection.IsOpen()) return Failure(ConnectFailureText(why));
+    std::optional<Transport> connection =
+        TransportOpen(plan->host, plan->port, plan->secure, CurrentLimits.connect, &why);
+    if (!connection) return Failure(ConnectFailureText(why));
     const std::string& request = plan->request;
-    if (!TransportSendAll(connection.Get(), request.data(), request.size(), CurrentLimits.send))
+    if (!TransportSendAll(*connection, request.data(), request.size(), CurrentLimits.send))
         return Failure("connection broke");
     HeadReader reader;
     std::string_view rest;
-    Ending ending = ReceiveHead(connection.Get(), reader, job.buffer.get(), rest);
+    Ending ending = ReceiveHead(*connection, reader, job.buffer.get(), rest);
     if (ending != Ending::Complete) return Failure(HeadFailureText(ending));
     const ResponseHead& head = reader.Head();
     if (IsRedirect(head)) {
@@ -418,7 +333,7 @@ Hop RequestOnce(FetchJob& job, const std::string& url, bool redirected) {
         return {Hop::Redirected, std::move(*next), {}, 0};
     }
     if (asking && head.status_code == 206 && ContinuesPart(head, job))
-        return ContinueBody(job, connection.Get(), head, rest);
+        return ContinueBody(job, *connection, head, rest);
     if (asking && (head.status_code == 206 || head.status_code == 416)) {
         // Not the rest of the same file: the part goes, and the file is asked for whole.
         DropPart(job.target);
@@ -428,7 +343,7 @@ Hop RequestOnce(FetchJob& job, const std::string& url, bool redirected) {
     if (!IsAcceptable(head)) return Failure(StatusText(head));
     if (redirected && IsHtmlType(head.content_type) && !NamesHtmlFile(job.link))
         return Failure("redirected to a web page");
-    return SaveBody(job, connection.Get(), head, rest, url);
+    return SaveBody(job, *connection, head, rest, url);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "http/download_file.h"
+#include "runtime/files.h"
+#include "runtime/replace_file.h"
 
 namespace {
 
@@ -100,22 +102,15 @@ std::optional<PartRecord> LoadPartRecord(const std::string& target) {
 
 bool SavePartRecord(const std::string& directory, const std::string& target,
                     const PartRecord& record) {
-    std::string temporary = directory + ".tavimor-" + UniqueDownloadSuffix() + ".record";
-    bool taken = false;
-    DownloadHandle file = CreateDownloadFile(temporary, taken);
-    if (file == NoDownloadHandle) return false;
-    bool written = WriteDownloadFile(file, PartRecordText(record));
-    bool saved =
-        CloseDownloadFile(file) && written && MoveDownloadOver(temporary, PartRecordNameOf(target));
-    if (!saved) RemoveDownloadFile(temporary);
-    return saved;
+    return ReplaceFileWhole(directory + ".tavimor-" + UniqueDownloadSuffix() + ".record",
+                            PartRecordNameOf(target), PartRecordText(record));
 }
 
 void DropPart(const std::string& target) {
     std::string record = PartRecordNameOf(target);
     if (!ReadSmallDownloadFile(record, MaxRecordBytes)) return;
-    RemoveDownloadFile(PartNameOf(target));
-    RemoveDownloadFile(record);
+    RemoveFile(PartNameOf(target));
+    RemoveFile(record);
 }
 
 void RemoveStaleParts(const std::string& directory, int64_t now_seconds) {
@@ -129,8 +124,8 @@ void RemoveStaleParts(const std::string& directory, int64_t now_seconds) {
         auto part = changed.find(target + std::string(PartSuffix));
         int64_t last = part == changed.end() ? modified : std::max(modified, part->second);
         if (now_seconds - last >= StalePartSeconds) {
-            RemoveDownloadFile(directory + target + std::string(PartSuffix));
-            RemoveDownloadFile(directory + name);
+            RemoveFile(directory + target + std::string(PartSuffix));
+            RemoveFile(directory + name);
         }
     }
 }

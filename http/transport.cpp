@@ -1,5 +1,18 @@
 #include "http/transport.h"
 
+Transport& Transport::operator=(Transport&& other) noexcept {
+    if (this != &other) {
+        TransportClose(*this);
+        connection = std::exchange(other.connection, {});
+        tls = std::exchange(other.tls, nullptr);
+    }
+    return *this;
+}
+
+Transport::~Transport() {
+    TransportClose(*this);
+}
+
 std::optional<Transport> TransportOpen(std::string_view host, int port, bool secure,
                                        std::chrono::milliseconds limit, TransportFailure* why) {
     TransportFailure ignored;
@@ -8,13 +21,9 @@ std::optional<Transport> TransportOpen(std::string_view host, int port, bool sec
     auto deadline = std::chrono::steady_clock::now() + limit;
     std::optional<NetConnection> connection = NetOpen(host, port, limit, &failure.net);
     if (!connection) return std::nullopt;
-    Transport transport{*connection, nullptr};
-    if (!secure) return transport;
-    transport.tls = TlsStart(transport.connection, host, deadline, &failure.tls);
-    if (!transport.tls) {
-        NetClose(transport.connection);
-        return std::nullopt;
-    }
+    Transport transport(*connection, nullptr);
+    if (secure) transport.tls = TlsStart(transport.connection, host, deadline, &failure.tls);
+    if (secure && !transport.tls) return std::nullopt;
     return transport;
 }
 

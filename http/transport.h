@@ -7,11 +7,19 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "http/net.h"
 #include "http/tls.h"
 
+// An open connection, plain or with TLS over it; closed when it goes.
 struct Transport {
+    Transport(NetConnection opened, TlsSession* session) : connection(opened), tls(session) {}
+    Transport(Transport&& other) noexcept
+        : connection(std::exchange(other.connection, {})), tls(std::exchange(other.tls, nullptr)) {}
+    Transport& operator=(Transport&& other) noexcept;
+    ~Transport();
+
     NetConnection connection;
     TlsSession* tls = nullptr;  // set for https
 };
@@ -36,5 +44,6 @@ int TransportSendAll(Transport& transport, const char* data, std::size_t length,
 int64_t TransportReceive(Transport& transport, char* buffer, std::size_t max_length,
                          std::chrono::milliseconds limit);
 
-// Ends TLS and closes the connection. Harmless on a closed transport.
+// Ends TLS and closes the connection before the transport goes. Harmless on a
+// closed transport.
 void TransportClose(Transport& transport);

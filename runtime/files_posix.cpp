@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <string>
 
 #include "runtime/files.h"
 #include "runtime/native_file.h"
@@ -81,6 +83,54 @@ size_t ReadNative(NativeFile file, char* buffer, size_t size) {
     return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
-void CloseNative(NativeFile file) {
-    if (file != NoNativeFile) close(static_cast<int>(file));
+bool CloseNative(NativeFile file) {
+    return file == NoNativeFile || close(static_cast<int>(file)) == 0;
+}
+
+NativeFile CreateNativeFile(std::string_view path, bool& taken) {
+    taken = false;
+    if (!UsablePath(path)) return NoNativeFile;
+    int fd = open(std::string(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    taken = fd < 0 && errno == EEXIST;
+    return fd < 0 ? NoNativeFile : fd;
+}
+
+NativeFile OpenNativeForAppend(std::string_view path) {
+    if (!UsablePath(path)) return NoNativeFile;
+    int fd = open(std::string(path).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return NoNativeFile;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return NoNativeFile;
+    }
+    return fd;
+}
+
+bool WriteNative(NativeFile file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t put = write(static_cast<int>(file), bytes.data(), bytes.size());
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        bytes.remove_prefix(static_cast<size_t>(put));
+    }
+    return true;
+}
+
+bool FlushNative(NativeFile file) {
+    return fsync(static_cast<int>(file)) == 0;
+}
+
+bool RenameNativeOver(std::string_view from, std::string_view to) {
+    if (!UsablePath(from) || !UsablePath(to)) return false;
+    std::string target(to);
+    if (rename(std::string(from).c_str(), target.c_str()) != 0) return false;
+    // The data are safe already; this makes the new name so too.
+    std::string directory = DirectoryOf(target);
+    int fd = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+    return true;
 }

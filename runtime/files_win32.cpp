@@ -123,6 +123,53 @@ size_t ReadNative(NativeFile file, char* buffer, size_t size) {
     return got;
 }
 
-void CloseNative(NativeFile file) {
-    if (file != NoNativeFile) CloseHandle(reinterpret_cast<HANDLE>(file));
+bool CloseNative(NativeFile file) {
+    return file == NoNativeFile || CloseHandle(reinterpret_cast<HANDLE>(file)) != 0;
+}
+
+NativeFile CreateNativeFile(std::string_view path, bool& taken) {
+    taken = false;
+    if (!UsablePath(path)) return NoNativeFile;
+    HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return reinterpret_cast<NativeFile>(file);
+    DWORD error = GetLastError();
+    taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    return NoNativeFile;
+}
+
+NativeFile OpenNativeForAppend(std::string_view path) {
+    if (!UsablePath(path)) return NoNativeFile;
+    HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return NoNativeFile;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return NoNativeFile;
+    }
+    return reinterpret_cast<NativeFile>(file);
+}
+
+bool WriteNative(NativeFile file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD piece = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(file), bytes.data(), piece, &written, nullptr) ||
+            written == 0)
+            return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+bool FlushNative(NativeFile file) {
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) != 0;
+}
+
+bool RenameNativeOver(std::string_view from, std::string_view to) {
+    if (!UsablePath(from) || !UsablePath(to)) return false;
+    // A plain rename, not ReplaceFileW: that one may leave a file of its own
+    // behind when it fails. Write-through: the move is on the disk when it returns.
+    return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

@@ -1,5 +1,5 @@
-// The settings file on POSIX disks: read whole, replaced whole through a
-// temporary file, with the old file's mode and owner kept.
+// The settings file on POSIX disks: read whole, replaced whole (FileReplacement)
+// with the old file's mode and owner kept.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "runtime/replace_file.h"
 #include "runtime/settings_disk.h"
 
 namespace {
@@ -133,16 +134,14 @@ void RemoveStaleTemporaries(const ReplaceTarget& target) {
     closedir(directory);
 }
 
-// A new file beside the target, made with O_EXCL so no other file is reused.
-int CreateTemporaryFile(const ReplaceTarget& target, std::string& temp_path) {
+// A new file beside the target; a name that is taken is never reused.
+void CreateTemporaryFile(const ReplaceTarget& target, std::optional<FileReplacement>& file) {
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_path = target.directory + TemporaryPrefix(target) + std::to_string(getpid()) + "." +
-                    std::to_string(++counter) + ".tmp";
-        int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
+        file.emplace(target.directory + TemporaryPrefix(target) + std::to_string(getpid()) + "." +
+                     std::to_string(++counter) + ".tmp");
+        if (!file->Taken()) return;
     }
-    return -1;
 }
 
 // The replacement keeps the old file's mode and, where allowed, its owner.
@@ -152,24 +151,6 @@ void KeepAttributes(int fd, const ReplaceTarget& target) {
         // Only the superuser may give a file away; the new file then stays ours.
     }
     fchmod(fd, target.existing->st_mode & 07777);
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t put = write(fd, bytes.data(), bytes.size());
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        bytes.remove_prefix(static_cast<size_t>(put));
-    }
-    return true;
-}
-
-// Makes the rename itself durable; the data is already safe either way.
-void SyncDirectory(const std::string& directory) {
-    int fd = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
 }
 
 }  // namespace
@@ -182,16 +163,9 @@ bool ReplaceSettingsFile(std::string_view path, std::string_view bytes) {
     std::optional<ReplaceTarget> target = FindWritableTarget(path);
     if (!target) return false;
     RemoveStaleTemporaries(*target);
-    std::string temp_path;
-    int fd = CreateTemporaryFile(*target, temp_path);
-    if (fd < 0) return false;
-    KeepAttributes(fd, *target);
-    bool written = WriteAll(fd, bytes) && fsync(fd) == 0;
-    written = close(fd) == 0 && written;
-    if (!written || rename(temp_path.c_str(), target->path.c_str()) != 0) {
-        unlink(temp_path.c_str());
-        return false;
-    }
-    SyncDirectory(target->directory);
-    return true;
+    std::optional<FileReplacement> file;
+    CreateTemporaryFile(*target, file);
+    if (!file || !file->IsOpen()) return false;
+    KeepAttributes(static_cast<int>(file->Handle()), *target);
+    return file->Write(bytes) && file->Commit(target->path);
 }

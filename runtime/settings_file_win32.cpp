@@ -1,10 +1,12 @@
-// The settings file on Windows disks: read whole, replaced whole through a
-// temporary file. A file that another program holds open without letting us
+// The settings file on Windows disks: read whole, replaced whole
+// (FileReplacement). A file that another program holds open without letting us
 // write it (a sharing violation) or that is marked read-only counts as locked.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
+#include "runtime/replace_file.h"
 #include "runtime/settings_disk.h"
 #include "runtime/wide_text_win32.h"
 
@@ -49,16 +51,6 @@ std::optional<std::string> ReadAll(HANDLE file) {
     }
     content.resize(filled);
     return content;
-}
-
-bool WriteAll(HANDLE file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        DWORD put = 0;
-        DWORD chunk = bytes.size() > MaxChunk ? MaxChunk : static_cast<DWORD>(bytes.size());
-        if (!WriteFile(file, bytes.data(), chunk, &put, nullptr) || put == 0) return false;
-        bytes.remove_prefix(put);
-    }
-    return true;
 }
 
 std::wstring DirectoryPart(const std::wstring& path) {
@@ -136,18 +128,15 @@ void RemoveStaleTemporaries(const std::wstring& path) {
     FindClose(search);
 }
 
-// Nobody else opens the temporary file while we write it.
-HANDLE CreateTemporaryFile(const std::wstring& path, std::wstring& temp_path) {
+// A new file beside the target; a name that is taken is never reused.
+void CreateTemporaryFile(const std::wstring& path, std::optional<FileReplacement>& file) {
     static unsigned counter = 0;
     std::wstring prefix = DirectoryPart(path) + TemporaryPrefix(path);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_path = prefix + std::to_wstring(GetCurrentProcessId()) + L"." +
-                    std::to_wstring(++counter) + L".tmp";
-        HANDLE file = CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
+        file.emplace(Utf8FromWide(prefix + std::to_wstring(GetCurrentProcessId()) + L"." +
+                                  std::to_wstring(++counter) + L".tmp"));
+        if (!file->Taken()) return;
     }
-    return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
@@ -171,19 +160,7 @@ bool ReplaceSettingsFile(std::string_view path, std::string_view bytes) {
     if (!SettingsTargetWritable(path)) return false;
     std::wstring target = WideFromUtf8(path);
     RemoveStaleTemporaries(target);
-    std::wstring temp_path;
-    bool written = false;
-    {
-        Handle temp(CreateTemporaryFile(target, temp_path));
-        if (!temp.Valid()) return false;
-        written = WriteAll(temp.Get(), bytes) && FlushFileBuffers(temp.Get());
-    }
-    // A plain rename, not ReplaceFileW: that one may leave a file of its own
-    // behind when it fails, and the settings file has no attributes to keep.
-    if (!written || !MoveFileExW(temp_path.c_str(), target.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temp_path.c_str());
-        return false;
-    }
-    return true;
+    std::optional<FileReplacement> file;
+    CreateTemporaryFile(target, file);
+    return file && file->Write(bytes) && file->Commit(std::string(path));
 }
