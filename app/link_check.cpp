@@ -23,24 +23,12 @@ bool IsErrorPageLine(std::string_view line) {
     return false;
 }
 
-// "1,234,567": sizes the user reads in full get their thousands marked.
-std::string GroupedText(int64_t value) {
-    const std::string digits = IntegerText(value);
-    const std::size_t first = digits.starts_with('-') ? 1 : 0;
-    std::string grouped = digits.substr(0, first);
-    for (std::size_t at = first; at < digits.size(); ++at) {
-        if (at > first && (digits.size() - at) % 3 == 0) grouped += ',';
-        grouped += digits[at];
-    }
-    return grouped;
-}
-
 // A file that is neither an error page nor the real thing stays for the user to
 // look at; the check goes on.
 std::string KeptOutcome(int64_t size) {
     if (size == 0) return "an empty file, kept; still waiting";
-    if (size <= SizeThreshold) return "only " + GroupedText(size) + " bytes, kept; still waiting";
-    return GroupedText(size) + " bytes that read like an error page, kept; still waiting";
+    if (size <= SizeThreshold) return "only " + SizeText(size) + ", kept; still waiting";
+    return SizeText(size) + " that read like an error page, kept; still waiting";
 }
 
 // Reads slot k's open file line by line. A hit line deletes a small file; a
@@ -52,13 +40,13 @@ std::string InspectFile(int k, const std::string& target_path) {
     do {
         if (IsErrorPageLine(FileReadLine(k))) {
             if (size < SizeThreshold && RemoveFile(target_path) != 0)
-                return "error page (" + GroupedText(size) + " bytes) deleted";
+                return "error page (" + SizeText(size) + ") deleted";
         } else if (size > SizeThreshold) {
             SetItemText(LinkList, k, StatusDone, ColumnStatus);
             SlotDoneFlags[k] = std::string("1");
             const std::string link = ItemText(LinkList, k, ColumnUrl);
             NotifyArrival(FileNameOf(target_path), link, target_path);
-            return "file arrived (" + ProgressText(size, -1) + ")";
+            return "file arrived (" + SizeText(size) + ")";
         }
     } while (!FileAtEnd(k));
     return KeptOutcome(size);
@@ -86,16 +74,7 @@ std::string ProgressText(int64_t received, int64_t expected) {
         return IntegerText(std::min<int64_t>(percent, 100)) + "%";
     }
     if (expected == 0) return "100%";
-    static constexpr std::array<const char*, 3> units = {"KB", "MB", "GB"};
-    if (received < 1000) return IntegerText(std::max<int64_t>(received, 0)) + " B";
-    // Tenths of the unit, rounded down: the text never claims more than arrived.
-    int64_t tenths = received / 100;
-    std::size_t unit = 0;
-    while (tenths >= 10000 && unit + 1 < units.size()) {
-        tenths /= 1000;
-        ++unit;
-    }
-    return IntegerText(tenths / 10) + "." + IntegerText(tenths % 10) + " " + units[unit];
+    return SizeText(received);
 }
 
 std::string TargetPathOf(std::string_view link) {

@@ -19,8 +19,8 @@ constexpr int64_t SizeThreshold = 5000;
 void LinkCheck(int k);
 
 // What a row's Status cell shows while its file arrives: "37%" when the length
-// is known (expected >= 0), else the bytes so far ("812 B", "12.4 KB", "12.4 MB",
-// "1.2 GB", in steps of 1000).
+// is known (expected >= 0), else the bytes so far (SizeText: "812 bytes",
+// "12.4 KB").
 std::string ProgressText(int64_t received, int64_t expected);
 
 // The file a link is saved as: the download directory followed by the file

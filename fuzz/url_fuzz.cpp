@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
-#include "http/fetch.h"
+#include "http/request_plan.h"
 #include "http/url.h"
 
 namespace {

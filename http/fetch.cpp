@@ -9,6 +9,7 @@
 #include "http/download_file.h"
 #include "http/location.h"
 #include "http/part_file.h"
+#include "http/request_plan.h"
 #include "http/response.h"
 #include "http/transport.h"
 #include "http/url.h"
@@ -18,39 +19,6 @@
 namespace {
 
 FetchLimits CurrentLimits;
-
-bool IsUnsafeByte(unsigned char byte) {
-    return byte < 0x21 || byte >= 0x7F;
-}
-
-void AppendEscaped(std::string& out, std::string_view path) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    for (char c : path) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (IsUnsafeByte(byte)) {
-            out += '%';
-            out += hex[byte >> 4];
-            out += hex[byte & 0x0F];
-        } else {
-            out += c;
-        }
-    }
-}
-
-// Read in the manner of atoi, then cut to 16 bits as a port is.
-int PortNumberOf(std::string_view text) {
-    std::size_t pos = 0;
-    while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) {
-        ++pos;
-    }
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
-    int port = 0;
-    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-        port = (port * 10 + (text[pos] - '0')) % 65536;
-    }
-    return negative ? (65536 - port) % 65536 : port;
-}
 
 // How receiving a head or a body ended.
 enum class Ending { Complete, Closed, Cut, Silent, Malformed, WriteFailed };
@@ -119,24 +87,20 @@ Ending ReceiveBody(Transport& transport, BodyReader body, std::string_view input
     }
 }
 
-// ---- Texts for the user ----
+// ---- Why a hop failed ----
 
-std::string Formatted(const char* format, double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
+// A failure and its detail, for FetchFailureText.
+struct Why {
+    Why(FetchFailure failure = FetchFailure::None, std::string words = {})
+        : reason(failure), detail(std::move(words)) {}
+    FetchFailure reason;
+    std::string detail;
+};
 
 std::string LimitText(std::chrono::milliseconds limit) {
-    return Formatted("%g s", static_cast<double>(limit.count()) / 1000);
-}
-
-std::string SizeText(int64_t bytes) {
-    if (bytes < 1000) return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-    double value = static_cast<double>(bytes);
-    if (value < 1e6) return Formatted("%.1f KB", value / 1e3);
-    if (value < 1e9) return Formatted("%.1f MB", value / 1e6);
-    return Formatted("%.1f GB", value / 1e9);
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", static_cast<double>(limit.count()) / 1000);
+    return text;
 }
 
 // How far a body came: "at 61%" of a known length (never 100 before the
@@ -148,65 +112,66 @@ std::string ReachedText(int64_t received, int64_t length) {
     return "at " + std::to_string(percent < 99 ? percent : 99) + "%";
 }
 
-std::string ConnectFailureText(const TransportFailure& why) {
+Why ConnectFailure(const TransportFailure& why) {
+    using F = FetchFailure;
     switch (why.net) {
         case NetOpenFailure::NotResolved:
-            return "host not found";
+            return {F::HostNotFound};
         case NetOpenFailure::Refused:
-            return "connection refused";
+            return {F::Refused};
         case NetOpenFailure::TimedOut:
-            return "no answer within " + LimitText(CurrentLimits.connect);
+            return {F::NoAnswerWithin, LimitText(CurrentLimits.connect)};
         case NetOpenFailure::Unreachable:
-            return "host unreachable";
+            return {F::Unreachable};
         case NetOpenFailure::Other:
-            return "could not connect";
+            return {F::CannotConnect};
         case NetOpenFailure::None:
             break;
     }
     switch (why.tls) {
         case TlsFailure::Expired:
-            return "certificate expired";
+            return {F::CertificateExpired};
         case TlsFailure::Untrusted:
-            return "certificate not trusted";
+            return {F::CertificateNotTrusted};
         case TlsFailure::WrongName:
-            return "certificate is for another name";
+            return {F::CertificateForAnotherName};
         case TlsFailure::TimedOut:
-            return "no answer within " + LimitText(CurrentLimits.connect);
+            return {F::NoAnswerWithin, LimitText(CurrentLimits.connect)};
         default:
-            return "secure connection failed";
+            return {F::SecureConnectionFailed};
     }
 }
 
-std::string HeadFailureText(Ending ending) {
+Why HeadFailure(Ending ending) {
     switch (ending) {
         case Ending::Closed:
-            return "server sent no answer";
+            return {FetchFailure::NoAnswerSent};
         case Ending::Silent:
-            return "server went silent";
+            return {FetchFailure::ServerSilent};
         case Ending::Malformed:
-            return "headers too long";
+            return {FetchFailure::HeadersTooLong};
         default:
-            return "answer cut short";
+            return {FetchFailure::AnswerCutShort};
     }
 }
 
-std::string StatusText(const ResponseHead& head) {
-    if (head.status_code < 0) return "not an HTTP answer";
-    if (head.length_invalid) return "invalid length in the answer";
-    return "HTTP " + std::to_string(head.status_code);
+Why StatusFailure(const ResponseHead& head) {
+    if (head.status_code < 0) return {FetchFailure::NotHttpAnswer};
+    if (head.length_invalid) return {FetchFailure::InvalidLength};
+    return {FetchFailure::HttpStatus, std::to_string(head.status_code)};
 }
 
-std::string BodyFailureText(Ending ending, const ResponseHead& head, int64_t received,
-                            int64_t length) {
+Why BodyFailure(Ending ending, const ResponseHead& head, int64_t received, int64_t length) {
     switch (ending) {
         case Ending::Silent:
-            return "server went silent " + ReachedText(received, length);
+            return {FetchFailure::ServerSilentPartWay, ReachedText(received, length)};
         case Ending::Malformed:
-            return head.chunked ? "malformed chunk" : "too long without a length";
+            return {head.chunked ? FetchFailure::MalformedChunk
+                                 : FetchFailure::TooLongWithoutLength};
         case Ending::WriteFailed:
-            return "cannot write the file";
+            return {FetchFailure::CannotWriteFile};
         default:
-            return "broke off " + ReachedText(received, length);
+            return {FetchFailure::BrokeOff, ReachedText(received, length)};
     }
 }
 
@@ -227,33 +192,18 @@ struct FetchJob {
 // One request of a fetch: where it leads next, or how it ended.
 struct Hop {
     enum Outcome { Failed, Saved, Redirected, Again } outcome = Failed;
-    std::string next_url;
-    std::string failure;  // why, when Failed
-    int64_t bytes = 0;    // the file's size, when Saved
+    std::string next_url;  // when Redirected
+    Why why;               // when Failed
+    bool kept = false;     // when Failed: the body so far was kept as a part
+    int64_t bytes = 0;     // the file's size, when Saved
 };
 
-Hop Failure(std::string why) {
-    return {Hop::Failed, {}, std::move(why), 0};
+Hop Failure(Why why, bool kept = false) {
+    return {Hop::Failed, {}, std::move(why), kept, 0};
 }
 
 Hop Saved(int64_t bytes) {
-    return {Hop::Saved, {}, {}, bytes};
-}
-
-void AddRangeHeaders(std::string& request, int64_t offset, const std::string& validator) {
-    // Before the empty line that ends the request.
-    request.insert(request.size() - 2, "Range: bytes=" + std::to_string(offset) +
-                                           "-\r\nIf-Range: " + validator + "\r\n");
-}
-
-// Whether a 206 carries exactly the rest of the part's file, as it was.
-bool ContinuesPart(const ResponseHead& head, const FetchJob& job) {
-    const PartRecord& part = *job.part;
-    std::optional<ContentRange> range = ContentRangeOf(head.content_range);
-    const std::string& validator = part.etag ? head.etag : head.last_modified;
-    return range && range->first == job.part_size && range->last == part.length - 1 &&
-           range->complete == part.length && head.content_length == part.length - job.part_size &&
-           validator == part.validator;
+    return {Hop::Saved, {}, {}, false, bytes};
 }
 
 // Appends a 206's body to the part; the part is moved into place once whole.
@@ -261,7 +211,7 @@ Hop ContinueBody(FetchJob& job, Transport& transport, const ResponseHead& head,
                  std::string_view rest) {
     std::string part = PartNameOf(job.target);
     BodyFile file(BodyFile::Continue{}, part);
-    if (!file.IsOpen()) return Failure("cannot write the file");
+    if (!file.IsOpen()) return Failure(FetchFailure::CannotWriteFile);
     if (job.progress) {
         job.progress->received = job.part_size;
         job.progress->expected = job.part->length;
@@ -271,13 +221,12 @@ Hop ContinueBody(FetchJob& job, Transport& transport, const ResponseHead& head,
                                 job.progress, written);
     int64_t received = job.part_size + written;
     if (ending == Ending::Complete) {
-        if (!file.MoveTo(job.target)) return Failure("cannot write the file");
+        if (!file.MoveTo(job.target)) return Failure(FetchFailure::CannotWriteFile);
         RemoveFile(PartRecordNameOf(job.target));
         return Saved(received);
     }
     file.Close();
-    return Failure(BodyFailureText(ending, head, received, job.part->length) +
-                   " (kept for the next check)");
+    return Failure(BodyFailure(ending, head, received, job.part->length), true);
 }
 
 // Writes a body from its first byte. One that breaks off late is kept as a
@@ -288,7 +237,7 @@ Hop SaveBody(FetchJob& job, Transport& transport, const ResponseHead& head, std:
     DropPart(job.target);
     job.part.reset();
     BodyFile file(job.directory);
-    if (!file.IsOpen()) return Failure("cannot write in the download folder");
+    if (!file.IsOpen()) return Failure(FetchFailure::CannotWriteInFolder);
     if (job.progress) {
         job.progress->received = 0;
         job.progress->expected = head.content_length;
@@ -297,14 +246,13 @@ Hop SaveBody(FetchJob& job, Transport& transport, const ResponseHead& head, std:
     Ending ending = ReceiveBody(transport, BodyReader(head), rest, job.buffer.get(), file,
                                 job.progress, written);
     if (ending == Ending::Complete)
-        return file.MoveTo(job.target) ? Saved(written) : Failure("cannot write the file");
-    std::string why = BodyFailureText(ending, head, written, head.content_length);
+        return file.MoveTo(job.target) ? Saved(written) : Failure(FetchFailure::CannotWriteFile);
     bool broke = ending == Ending::Cut || ending == Ending::Silent;
     std::optional<PartRecord> record = RecordFor(head, url);
-    if (broke && written >= MinKeptPart && record &&
-        SavePartRecord(job.directory, job.target, *record) && file.MoveTo(PartNameOf(job.target)))
-        why += " (kept for the next check)";
-    return Failure(why);
+    bool kept = broke && written >= MinKeptPart && record &&
+                SavePartRecord(job.directory, job.target, *record) &&
+                file.MoveTo(PartNameOf(job.target));
+    return Failure(BodyFailure(ending, head, written, head.content_length), kept);
 }
 
 // Requests url once. A redirect is not followed here; any other answer that
@@ -312,38 +260,51 @@ Hop SaveBody(FetchJob& job, Transport& transport, const ResponseHead& head, std:
 // The part is asked for only from the URL that gave it.
 Hop RequestOnce(FetchJob& job, const std::string& url, bool redirected) {
     std::optional<HttpRequestPlan> plan = PlanHttpRequest(url);
-    if (!plan) return Failure("not an http or https link");
+    if (!plan) return Failure(FetchFailure::NotWebLink);
     bool asking = job.part && job.part->url == url;
-    if (asking) AddRangeHeaders(plan->request, job.part_size, job.part->validator);
+    if (asking) AddHeaderLines(*plan, ResumeHeaders(*job.part, job.part_size));
     TransportFailure why;
     std::optional<Transport> connection =
         TransportOpen(plan->host, plan->port, plan->secure, CurrentLimits.connect, &why);
-    if (!connection) return Failure(ConnectFailureText(why));
+    if (!connection) return Failure(ConnectFailure(why));
     const std::string& request = plan->request;
     if (!TransportSendAll(*connection, request.data(), request.size(), CurrentLimits.send))
-        return Failure("connection broke");
+        return Failure(FetchFailure::ConnectionBroke);
     HeadReader reader;
     std::string_view rest;
     Ending ending = ReceiveHead(*connection, reader, job.buffer.get(), rest);
-    if (ending != Ending::Complete) return Failure(HeadFailureText(ending));
+    if (ending != Ending::Complete) return Failure(HeadFailure(ending));
     const ResponseHead& head = reader.Head();
     if (IsRedirect(head)) {
         std::optional<std::string> next = ResolveLocation(url, head.location);
-        if (!next) return Failure("redirect to a non-web link");
-        return {Hop::Redirected, std::move(*next), {}, 0};
+        if (!next) return Failure(FetchFailure::RedirectNotWeb);
+        return {Hop::Redirected, std::move(*next), {}, false, 0};
     }
-    if (asking && head.status_code == 206 && ContinuesPart(head, job))
+    if (asking && head.status_code == 206 && ContinuesPart(head, *job.part, job.part_size))
         return ContinueBody(job, *connection, head, rest);
     if (asking && (head.status_code == 206 || head.status_code == 416)) {
         // Not the rest of the same file: the part goes, and the file is asked for whole.
         DropPart(job.target);
         job.part.reset();
-        return {Hop::Again, {}, {}, 0};
+        return {Hop::Again, {}, {}, false, 0};
     }
-    if (!IsAcceptable(head)) return Failure(StatusText(head));
+    if (!IsAcceptable(head)) return Failure(StatusFailure(head));
     if (redirected && IsHtmlType(head.content_type) && !NamesHtmlFile(job.link))
-        return Failure("redirected to a web page");
+        return Failure(FetchFailure::RedirectedToPage);
     return SaveBody(job, *connection, head, rest, url);
+}
+
+// Requests the link and follows its redirects: the hop that ended the chain.
+Hop FollowChain(FetchJob& job) {
+    std::string current = job.link;
+    for (int redirects = 0;;) {
+        Hop hop = RequestOnce(job, current, redirects > 0);
+        if (hop.outcome == Hop::Saved || hop.outcome == Hop::Failed) return hop;
+        if (hop.outcome == Hop::Again) continue;  // once at most: the part is gone
+        if (++redirects > MaxRedirects) return Failure(FetchFailure::TooManyRedirects);
+        // A fragment is the client's own; only the typed link keeps sending it.
+        current = hop.next_url.substr(0, hop.next_url.find('#'));
+    }
 }
 
 }  // namespace
@@ -352,70 +313,42 @@ void SetFetchLimitsForTests(const FetchLimits& limits) {
     CurrentLimits = limits;
 }
 
-std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url) {
-    std::optional<HttpScheme> scheme = HttpSchemeOf(url);
-    std::optional<std::string> host = HttpUrlField(url, HttpField::Host);
-    if (!scheme || !host) return std::nullopt;
-    for (char c : *host) {
-        if (IsUnsafeByte(static_cast<unsigned char>(c))) return std::nullopt;
-    }
-    std::optional<std::string> port_text = HttpUrlField(url, HttpField::Port);
-    HttpRequestPlan plan;
-    plan.secure = *scheme == HttpScheme::Https;
-    plan.port = port_text ? PortNumberOf(*port_text) : DefaultPort(*scheme);
-    plan.host = *host;
-    if (plan.host.size() > 2 && plan.host.front() == '[' && plan.host.back() == ']')
-        plan.host = plan.host.substr(1, plan.host.size() - 2);
-    plan.request = "GET /";
-    AppendEscaped(plan.request, HttpUrlField(url, HttpField::PathWithQuery).value_or(""));
-    plan.request += " HTTP/1.1\r\nAccept: */*\r\nHost: ";
-    plan.request += *host;
-    if (plan.port != DefaultPort(*scheme)) {
-        plan.request += ':';
-        plan.request += std::to_string(plan.port);
-    }
-    plan.request += "\r\nUser-Agent: Tavimor/" TAVIMOR_VERSION "\r\nConnection: close\r\n\r\n";
-    return plan;
+std::string FetchFailureText(FetchFailure failure, std::string_view detail) {
+    std::string text(FetchFailureTexts[static_cast<std::size_t>(failure)]);
+    std::size_t slot = text.find("{}");
+    if (slot != std::string::npos) text.replace(slot, 2, detail);
+    return text;
 }
 
 int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* progress,
                   FetchReport* report) {
-    FetchReport ignored;
-    FetchReport& out = report ? *report : ignored;
-    out = FetchReport{};
     FetchJob job;
     job.link = url.substr(0, url.find('\0'));
     job.target = path.substr(0, path.find('\0'));
     job.progress = progress;
     std::optional<std::string> directory = DownloadDirectoryOf(job.target);
+    Hop end;
     if (!PlanHttpRequest(url)) {
-        out.failure = "not an http or https link";
+        end = Failure(FetchFailure::NotWebLink);
     } else if (!directory) {
-        out.failure = QueryFileSize(job.target) == -2 ? "a folder has the file's name"
-                                                      : "download folder missing";
+        end = Failure(QueryFileSize(job.target) == -2 ? FetchFailure::FolderHasFileName
+                                                      : FetchFailure::FolderMissing);
+    } else {
+        job.directory = *directory;
+        job.part = LoadPartRecord(job.target);
+        job.part_size = QueryFileSize(PartNameOf(job.target));
+        if (job.part && (job.part_size <= 0 || job.part_size >= job.part->length)) job.part.reset();
+        end = FollowChain(job);
     }
-    if (!out.failure.empty()) return 0;
-    job.directory = *directory;
-    job.part = LoadPartRecord(job.target);
-    job.part_size = QueryFileSize(PartNameOf(job.target));
-    if (job.part && (job.part_size <= 0 || job.part_size >= job.part->length)) job.part.reset();
-    std::string current = job.link;
-    for (int redirects = 0;;) {
-        Hop hop = RequestOnce(job, current, redirects > 0);
-        if (hop.outcome == Hop::Saved) {
-            out.bytes = hop.bytes;
-            return 1;
+    if (report) {
+        *report = FetchReport{};
+        if (end.outcome == Hop::Saved) {
+            report->bytes = end.bytes;
+        } else {
+            report->reason = end.why.reason;
+            report->failure = FetchFailureText(end.why.reason, end.why.detail);
+            if (end.kept) report->failure += KeptForNextCheck;
         }
-        if (hop.outcome == Hop::Failed) {
-            out.failure = std::move(hop.failure);
-            return 0;
-        }
-        if (hop.outcome == Hop::Again) continue;  // once at most: the part is gone
-        if (++redirects > MaxRedirects) {
-            out.failure = "too many redirects";
-            return 0;
-        }
-        // A fragment is the client's own; only the typed link keeps sending it.
-        current = hop.next_url.substr(0, hop.next_url.find('#'));
     }
+    return end.outcome == Hop::Saved ? 1 : 0;
 }

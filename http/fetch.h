@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,35 +31,96 @@ struct FetchLimits {
 // fetch. The program never calls it and runs with FetchLimits{}.
 void SetFetchLimitsForTests(const FetchLimits& limits);
 
-// Where a fetch connects and the exact bytes it sends.
-struct HttpRequestPlan {
-    std::string host;     // as written in the URL, user information skipped, IPv6 brackets removed
-    int port = 80;        // the URL's port text read as a number modulo 65536, else the scheme's
-    bool secure = false;  // https: TLS over the connection
-    std::string request;
-};
-
-// The plan for fetching url: "GET /<path> HTTP/1.1", "Accept: */*", the Host
-// header (the host as written, plus ":<port>" unless the port is the scheme's
-// default), "User-Agent: Tavimor/<version>" and "Connection: close", each ended
-// by CR LF, then an empty line. The path is everything after the first "/"
-// that follows "://", query and fragment included, with every byte below 0x21,
-// 0x7F and every byte of 0x80 and above written as %XX. Nothing when the scheme
-// is not http or https (any letter case), the host is empty, or the host holds
-// a byte below 0x21, 0x7F or 0x80 and above.
-std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url);
-
 // What a fetch has received of its final body so far, for another thread to show.
 struct FetchProgress {
     std::atomic<int64_t> received{0};   // body bytes received
     std::atomic<int64_t> expected{-1};  // the announced length; -1 when unknown
 };
 
+// Why a fetch failed. Each has its words for the user in FetchFailureTexts.
+enum class FetchFailure {
+    None,
+    NotWebLink,
+    FolderMissing,
+    FolderHasFileName,
+    HostNotFound,
+    Refused,
+    Unreachable,
+    CannotConnect,
+    NoAnswerWithin,
+    CertificateExpired,
+    CertificateNotTrusted,
+    CertificateForAnotherName,
+    SecureConnectionFailed,
+    ConnectionBroke,
+    NoAnswerSent,
+    ServerSilent,
+    AnswerCutShort,
+    HeadersTooLong,
+    NotHttpAnswer,
+    InvalidLength,
+    HttpStatus,
+    TooManyRedirects,
+    RedirectNotWeb,
+    RedirectedToPage,
+    CannotWriteInFolder,
+    CannotWriteFile,
+    MalformedChunk,
+    TooLongWithoutLength,
+    BrokeOff,
+    ServerSilentPartWay,
+};
+
+// The words of each failure, in the order of the enum; "{}" stands for its
+// detail: a time limit ("10 s"), a status code, or how far the body came ("at
+// 61%", "after 2.1 MB").
+inline constexpr std::string_view FetchFailureTexts[] = {
+    "",
+    "not an http or https link",
+    "download folder missing",
+    "a folder has the file's name",
+    "host not found",
+    "connection refused",
+    "host unreachable",
+    "could not connect",
+    "no answer within {}",
+    "certificate expired",
+    "certificate not trusted",
+    "certificate is for another name",
+    "secure connection failed",
+    "connection broke",
+    "server sent no answer",
+    "server went silent",
+    "answer cut short",
+    "headers too long",
+    "not an HTTP answer",
+    "invalid length in the answer",
+    "HTTP {}",
+    "too many redirects",
+    "redirect to a non-web link",
+    "redirected to a web page",
+    "cannot write in the download folder",
+    "cannot write the file",
+    "malformed chunk",
+    "too long without a length",
+    "broke off {}",
+    "server went silent {}",
+};
+static_assert(std::size(FetchFailureTexts) ==
+              static_cast<std::size_t>(FetchFailure::ServerSilentPartWay) + 1);
+
+// The words of failure, with detail in place of its "{}".
+std::string FetchFailureText(FetchFailure failure, std::string_view detail = {});
+
+// A body that broke off and was kept as a part says so after its failure's words.
+inline constexpr std::string_view KeptForNextCheck = " (kept for the next check)";
+
 // Why a fetch ended, for the user; filled in by FetchHttpFile when given.
 struct FetchReport {
-    // "" when the fetch returned 1; otherwise what went wrong, in a few words of
-    // the user's: "HTTP 404", "connection refused", "no answer within 10 s",
-    // "certificate expired", "too many redirects", "broke off at 61% (kept for the next check)"...
+    FetchFailure reason = FetchFailure::None;  // None when the fetch returned 1
+    // The reason in the user's words, its detail filled in and KeptForNextCheck
+    // added when a part was kept: "HTTP 404", "no answer within 10 s", "broke off
+    // at 61% (kept for the next check)"...; "" when the fetch returned 1.
     std::string failure;
     int64_t bytes = 0;  // the size of the file written, when the fetch returned 1
 };
@@ -96,19 +158,8 @@ struct FetchReport {
 // a malformed chunk, or a connection that stays silent for the receive limit
 // before the body ends.
 // report, when given, is filled in on every outcome: the size of the file
-// written, or the failure in the user's words, among them "not an http or
-// https link", "download folder missing", "a folder has the file's name",
-// "host not found", "connection refused", "host unreachable", "no answer
-// within 10 s" (the connect limit), "certificate expired", "certificate not
-// trusted", "certificate is for another name", "secure connection failed",
-// "connection broke", "server sent no answer", "server went silent", "answer
-// cut short", "headers too long", "not an HTTP answer", "invalid length in the
-// answer", "HTTP <code>", "too many redirects", "redirect to a non-web link",
-// "redirected to a web page", "cannot write in the download folder", "cannot
-// write the file", "malformed chunk", "too long without a length", and for a
-// body that ended early "broke off at 61%" or "server went silent at 61%"
-// ("after 2.1 MB" without a length), followed by " (kept for the next check)"
-// when its part was kept.
+// written, or the failure (FetchFailure). A body that ended early says how far
+// it came, "at 61%" of a known length, else "after 2.1 MB".
 // Blocks the calling thread; each wait is bounded by FetchLimits, name
 // resolution only by the platform. Needs NetStartup. progress, when given, is
 // kept up to date while the body arrives, a continued part's bytes counted as

@@ -93,6 +93,19 @@ std::optional<PartRecord> ParsePartRecord(std::string_view text) {
     return record;
 }
 
+std::string ResumeHeaders(const PartRecord& part, int64_t part_size) {
+    return "Range: bytes=" + std::to_string(part_size) + "-\r\nIf-Range: " + part.validator +
+           "\r\n";
+}
+
+bool ContinuesPart(const ResponseHead& head, const PartRecord& part, int64_t part_size) {
+    std::optional<ContentRange> range = ContentRangeOf(head.content_range);
+    const std::string& validator = part.etag ? head.etag : head.last_modified;
+    return range && range->first == part_size && range->last == part.length - 1 &&
+           range->complete == part.length && head.content_length == part.length - part_size &&
+           validator == part.validator;
+}
+
 std::optional<PartRecord> LoadPartRecord(const std::string& target) {
     std::optional<std::string> text =
         ReadSmallDownloadFile(PartRecordNameOf(target), MaxRecordBytes);

@@ -42,6 +42,15 @@ std::string PartRecordText(const PartRecord& record);
 // length above 0 and fields free of bytes below 0x20 and 0x7F.
 std::optional<PartRecord> ParsePartRecord(std::string_view text);
 
+// The request headers that ask for the rest of the body after a part of
+// part_size bytes: "Range: bytes=<part_size>-" and "If-Range: <validator>",
+// each ended by CR LF.
+std::string ResumeHeaders(const PartRecord& part, int64_t part_size);
+
+// Whether a 206 answer carries exactly the rest of the recorded body after a
+// part of part_size bytes: its range, its length and its validator.
+bool ContinuesPart(const ResponseHead& head, const PartRecord& part, int64_t part_size);
+
 // Reads the record kept beside target; nothing when there is none or it does
 // not parse.
 std::optional<PartRecord> LoadPartRecord(const std::string& target);

@@ -1,7 +1,9 @@
 #include "runtime/text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
+#include <iterator>
 
 std::string LowerText(std::string_view text) {
     std::string lower(text);
@@ -91,4 +93,17 @@ std::string IntegerText(int64_t value) {
 
 bool SameText(std::string_view a, std::string_view b) {
     return a == b;
+}
+
+std::string SizeText(int64_t bytes) {
+    if (bytes < 1000)
+        return IntegerText(std::max<int64_t>(bytes, 0)) + (bytes == 1 ? " byte" : " bytes");
+    static constexpr const char* units[] = {"KB", "MB", "GB", "TB"};
+    int64_t tenths = bytes / 100;
+    std::size_t unit = 0;
+    while (tenths >= 10000 && unit + 1 < std::size(units)) {
+        tenths /= 1000;
+        ++unit;
+    }
+    return IntegerText(tenths / 10) + "." + IntegerText(tenths % 10) + " " + units[unit];
 }

@@ -43,6 +43,11 @@ int64_t ParseInteger(std::string_view text);
 // zeros, no grouping.
 std::string IntegerText(int64_t value);
 
+// A size for the user: "1 byte" and "812 bytes" below 1000, else tenths of
+// KB, MB, GB or TB (steps of 1000), rounded down so that the text never claims
+// more than there is: "12.4 KB", "2.1 MB". A negative size counts as 0.
+std::string SizeText(int64_t bytes);
+
 // True when both texts hold the same bytes in the same order (case matters,
 // "01" differs from "1").
 bool SameText(std::string_view a, std::string_view b);

@@ -1,4 +1,5 @@
 #include "http/fetch.h"
+#include "http/request_plan.h"
 
 #include <chrono>
 #include <filesystem>

@@ -82,4 +82,24 @@ TEST(TextNumbers, IntegerTextRoundTrips) {
     EXPECT_EQ(IntegerText(ParseInteger("7") + 1), "8");
 }
 
+// Rounded down: a body cut at 999,999 bytes never reads as a megabyte.
+TEST(TextNumbers, SizeTextNeverClaimsMoreThanThereIs) {
+    const struct {
+        int64_t bytes;
+        const char* text;
+    } cases[] = {
+        {-5, "0 bytes"},
+        {1, "1 byte"},
+        {812, "812 bytes"},
+        {12'400, "12.4 KB"},
+        {999'999, "999.9 KB"},
+        {12'499'999, "12.4 MB"},
+        {1'234'000'000, "1.2 GB"},
+        {5'000'000'000'000, "5.0 TB"},
+        {INT64_MAX, "9223372.0 TB"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SizeText(c.bytes), c.text) << c.bytes;
+}
+
 }  // namespace
