@@ -175,15 +175,15 @@ bool RunOnePendingTick() {
 }
 
 namespace {
-int QuietFocusDepth = 0;
+int ProgramChangeDepth = 0;
 }  // namespace
 
-QuietFocus::QuietFocus() {
-    ++QuietFocusDepth;
+ProgramChange::ProgramChange() {
+    ++ProgramChangeDepth;
 }
-QuietFocus::~QuietFocus() {
-    --QuietFocusDepth;
+ProgramChange::~ProgramChange() {
+    --ProgramChangeDepth;
 }
-bool QuietFocus::Active() {
-    return QuietFocusDepth > 0;
+bool ProgramChange::Active() {
+    return ProgramChangeDepth > 0;
 }

@@ -65,14 +65,15 @@ void ExpireSlotTimers(int64_t nowMs);
 // Timer (window, identifier) falls due now; false when it is not armed.
 bool SlotFallsDue(int window, int identifier);
 
-// While one of these lives, focus changes are the program's own doing and
-// raise no focus event.
-class QuietFocus {
+// While one of these lives, what changes in the window is the program's own
+// doing (a row added, a text set, the focus moved, a dialog shown) and raises
+// no event: no selection, text or focus change.
+class ProgramChange {
   public:
-    QuietFocus();
-    ~QuietFocus();
-    QuietFocus(const QuietFocus&) = delete;
-    QuietFocus& operator=(const QuietFocus&) = delete;
+    ProgramChange();
+    ~ProgramChange();
+    ProgramChange(const ProgramChange&) = delete;
+    ProgramChange& operator=(const ProgramChange&) = delete;
     static bool Active();
 };
 

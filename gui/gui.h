@@ -2,9 +2,11 @@
 // timers and the dialogs, as free functions. The logic addresses the window by its
 // window number and each control by its control number; it never sees a toolkit.
 //
-// Two implementations exist, chosen at link time: the Qt backend (gui/qt/) that
-// the program links, and the headless double (tests/support/gui_double.h) that the
-// logic tests link. Both take their queue and tick rules from gui/event_core.h.
+// Three implementations exist, chosen at link time: the Qt backend (gui/qt/) of
+// the Linux program, the Win32 backend (gui/win32/) of the Windows program, and
+// the headless double (tests/support/gui_double.h) that the logic tests link.
+// All take their queue and tick rules from gui/event_core.h, and what they
+// would write alike from gui/backend.h.
 //
 // Every operation runs on the GUI thread. A window or control number that names
 // nothing makes an operation do nothing and return 0, -1 where an index is

@@ -19,6 +19,7 @@
 #include <thread>
 #include <utility>
 
+#include "gui/backend.h"
 #include "gui/boot_clock.h"
 #include "gui/event_core.h"
 #include "gui/gui.h"
@@ -45,7 +46,19 @@ TimerHost* TheHost() {
     return Host;
 }
 
-void OnAlarm();
+void OnAlarm() {
+    ExpireSlotTimers(BootClockMs());
+    RearmAlarm();
+}
+
+void TimerHost::timerEvent(QTimerEvent* event) {
+    killTimer(event->timerId());
+    if (event->timerId() != AlarmId) return;
+    AlarmId = 0;
+    OnAlarm();
+}
+
+}  // namespace
 
 // One alarm for the earliest deadline: a Qt timer for the time awake, and the
 // boot-clock alarm for a deadline that passes while the computer sleeps.
@@ -62,19 +75,7 @@ void RearmAlarm() {
     SetBootAlarm(left, OnAlarm);
 }
 
-void OnAlarm() {
-    ExpireSlotTimers(BootClockMs());
-    RearmAlarm();
-}
-
-void TimerHost::timerEvent(QTimerEvent* event) {
-    killTimer(event->timerId());
-    if (event->timerId() != AlarmId) return;
-    AlarmId = 0;
-    OnAlarm();
-}
-
-int WaitForNew(int64_t limit_ms) {
+int WaitForNewEvent(int64_t limit_ms) {
     // Qt deletes objects given to deleteLater only when an event loop asks for
     // it, and the main loop never runs one of Qt's own.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -96,18 +97,24 @@ int WaitForNew(int64_t limit_ms) {
     }
 }
 
-}  // namespace
-
-TicksRunFreely::TicksRunFreely() : allowance_(TickAllowance::Unlimited, false) {
-    if (HavePendingTicks() && TheHost()) QTimer::singleShot(0, Host, RunPendingTicks);
+void RunPendingTicksSoon() {
+    if (TheHost()) QTimer::singleShot(0, Host, RunPendingTicks);
 }
 
-void QueueControlEvent(int control, int type, bool collapse) {
-    QueueGuiEvent({ControlEvent, ControlWindowNumber(), control, type}, collapse);
+bool BackendRunning() {
+    return QCoreApplication::instance() != nullptr;
 }
 
-void QueueCloseRequest(int window) {
-    QueueGuiEvent({CloseRequest, window, window, 0}, true);
+void DispatchWaitingInput() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool TimerWindowExists(int window) {
+    return WindowWidget(window) && TheHost();
+}
+
+int64_t TimerClockMs() {
+    return BootClockMs();
 }
 
 void ReleaseEvents() {
@@ -117,28 +124,6 @@ void ReleaseEvents() {
     delete Host;
     Host = nullptr;
     AlarmId = 0;
-}
-
-int WaitEvent(int64_t limitMs) {
-    if (int kind = TakeReadyEvent()) return kind;
-    if (!QCoreApplication::instance()) return FinishWait(0);
-    if (HavePendingTicks()) {
-        // Input that waited behind a transfer goes before the ticks deferred by it.
-        {
-            TickAllowance none(0, false);
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-        }
-        if (int kind = TakeReadyEvent()) return kind;
-        if (RunOnePendingTick()) return FinishWait(TimerMessage);
-    }
-    return WaitForNew(limitMs);
-}
-
-int EventControl() {
-    return CurrentEvent().control;
-}
-int EventType() {
-    return CurrentEvent().type;
 }
 
 void PaintPending() {
@@ -179,15 +164,4 @@ int KeepPaintingWhile(const std::function<int()>& work, const std::function<void
     progress.stop();
     worker.join();
     return result;
-}
-
-void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure) {
-    if (!WindowWidget(window) || !procedure || !TheHost()) return;
-    ArmSlotTimer(window, identifier, periodMs, procedure, BootClockMs());
-    RearmAlarm();
-}
-
-void StopSlotTimer(int window, int identifier) {
-    DropSlotTimer(window, identifier);
-    RearmAlarm();
 }

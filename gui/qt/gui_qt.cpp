@@ -65,7 +65,7 @@ int ShowMessageBox(std::string_view title, std::string_view text, int buttons) {
     bool yes_no = buttons == ButtonsYesNo;
     QMessageBox box(QMessageBox::NoIcon, ToQt(title), ToQt(text),
                     yes_no ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, DialogOwner());
-    QuietFocus quiet;
+    ProgramChange own;
     TicksRunFreely ticks;
     int answer = box.exec();
     if (answer == QMessageBox::Yes) return AnswerYes;
@@ -79,7 +79,7 @@ std::string ChooseFolder(std::string_view title, std::string_view initialFolder)
         QByteArray(initialFolder.data(), static_cast<qsizetype>(initialFolder.size())));
     // The folder itself is preselected, not its contents; the root keeps its "/".
     if (start.size() > 1 && start.endsWith('/')) start.chop(1);
-    QuietFocus quiet;
+    ProgramChange own;
     TicksRunFreely ticks;
     QString chosen = QFileDialog::getExistingDirectory(DialogOwner(), ToQt(title), start,
                                                        QFileDialog::ShowDirsOnly);

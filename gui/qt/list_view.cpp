@@ -35,16 +35,6 @@ std::string BytesOf(const QVariant& data) {
     return data.toByteArray().toStdString();
 }
 
-std::vector<std::string_view> SplitColumns(std::string_view text) {
-    std::vector<std::string_view> parts;
-    while (true) {
-        size_t end = text.find('\n');
-        parts.push_back(text.substr(0, end));
-        if (end == std::string_view::npos) return parts;
-        text.remove_prefix(end + 1);
-    }
-}
-
 bool IsClickButton(Qt::MouseButton button) {
     return button == Qt::LeftButton || button == Qt::RightButton;
 }
@@ -56,13 +46,6 @@ class ReportList : public QTreeView {
     int Selected() const;
     void SelectByProgram(int row);
     void RemoveRow(int row);
-    // Row changes made by the program report no selection change.
-    template <class Change>
-    void Quietly(Change change) {
-        ++quiet_;
-        change();
-        --quiet_;
-    }
 
   protected:
     void focusInEvent(QFocusEvent* event) override;
@@ -88,7 +71,6 @@ class ReportList : public QTreeView {
 
     QStandardItemModel* model_;
     int number_;
-    int quiet_ = 0;
     Press press_;
 };
 
@@ -112,7 +94,7 @@ ReportList::ReportList(int number) : model_(new QStandardItemModel(this)), numbe
     }
     setPalette(colours);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        if (quiet_ == 0) QueueControlEvent(number_, SelectionChange, true);
+        if (!ProgramChange::Active()) QueueControlEvent(number_, SelectionChange, true);
     });
 }
 
@@ -137,11 +119,10 @@ void ReportList::SelectByProgram(int row) {
 
 void ReportList::RemoveRow(int row) {
     int selected = Selected();
-    Quietly([&] {
-        model_->removeRow(row);
-        // Qt's view selects a neighbour of a removed current row; the list does not.
-        Select(selected == row ? -1 : selected > row ? selected - 1 : selected);
-    });
+    ProgramChange own;
+    model_->removeRow(row);
+    // Qt's view selects a neighbour of a removed current row; the list does not.
+    Select(selected == row ? -1 : selected > row ? selected - 1 : selected);
 }
 
 int ReportList::RowAt(QPoint point) const {
@@ -252,7 +233,8 @@ int AddRow(ReportList* list, int position, std::string_view text) {
         size_t part = static_cast<size_t>(column);
         cells.append(Cell(part < parts.size() ? parts[part] : std::string_view()));
     }
-    list->Quietly([&] { model->insertRow(at, cells); });
+    ProgramChange own;
+    model->insertRow(at, cells);
     return at;
 }
 
@@ -283,10 +265,11 @@ int AddListColumn(int control, int position, std::string_view title, int width) 
     for (int row = 0; row < model->rowCount(); ++row)
         cells.append(Cell(""));
     int selected = list->Selected();
-    list->Quietly([&] {
+    {
+        ProgramChange own;
         model->insertColumn(at, cells);
         list->SelectByProgram(selected);  // the highlight spans the new column too
-    });
+    }
     model->setHorizontalHeaderItem(at, Cell(title));
     list->header()->resizeSection(at, std::max(width, 0));
     return 1;
@@ -317,7 +300,8 @@ void RemoveItem(int control, int index) {
 
 void ClearItems(int control) {
     if (ReportList* list = List(control)) {
-        list->Quietly([&] { list->Model()->removeRows(0, list->Model()->rowCount()); });
+        ProgramChange own;
+        list->Model()->removeRows(0, list->Model()->rowCount());
     } else if (QComboBox* combo = Combo(control)) {
         combo->clear();
     }

@@ -107,7 +107,7 @@ class TextField : public QLineEdit {
     // within the window.
     void Report(const QFocusEvent* event, int type) {
         Qt::FocusReason reason = event->reason();
-        if (QuietFocus::Active() || reason == Qt::PopupFocusReason ||
+        if (ProgramChange::Active() || reason == Qt::PopupFocusReason ||
             reason == Qt::ActiveWindowFocusReason) {
             return;
         }
@@ -175,7 +175,7 @@ int AddControl(int control, ControlKind kind, QWidget* widget, int x, int y, int
 }
 
 void ReleaseControls() {
-    QuietFocus quiet;
+    ProgramChange own;
     Controls.clear();
     delete std::exchange(Window, nullptr);  // and its controls with it
     Fonts.clear();
@@ -249,12 +249,12 @@ void SetControlFont(int control, FontHandle font) {
 }
 
 void DisableControl(int control, int disabled) {
-    QuietFocus quiet;
+    ProgramChange own;
     if (QWidget* widget = ControlWidget(control)) widget->setEnabled(disabled == 0);
 }
 
 void FocusControl(int control) {
-    QuietFocus quiet;
+    ProgramChange own;
     if (QWidget* widget = ControlWidget(control)) widget->setFocus(Qt::OtherFocusReason);
 }
 
@@ -301,9 +301,4 @@ FontHandle MakeFont(std::string_view face, int points) {
     font.setStrikeOut(false);
     Fonts.push_back(font);
     return static_cast<FontHandle>(Fonts.size());
-}
-
-Colour RgbColor(int red, int green, int blue) {
-    return std::clamp(red, 0, 255) + std::clamp(green, 0, 255) * 256 +
-           static_cast<Colour>(std::clamp(blue, 0, 255)) * 65536;
 }

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <thread>
 
+#include "gui/backend.h"
 #include "gui/boot_clock.h"
 #include "gui/event_core.h"
 #include "gui/gui.h"
@@ -34,18 +35,6 @@ constexpr auto RefreshInterval = std::chrono::milliseconds(250);
 // Windows calls a window that has not looked at its messages for five seconds
 // "not responding"; a transfer's loop looks more often than that.
 constexpr DWORD LongestTransferWaitMs = 1000;
-
-void RearmAlarm() {
-    HWND frame = FrameHandle();
-    if (!frame) return;
-    int64_t next = NextSlotDeadline();
-    if (next == std::numeric_limits<int64_t>::max()) {
-        KillTimer(frame, AlarmTimerId);
-        return;
-    }
-    int64_t left = std::clamp<int64_t>(next - BootClockMs(), USER_TIMER_MINIMUM, LongestStepMs);
-    SetTimer(frame, AlarmTimerId, static_cast<UINT>(left), nullptr);
-}
 
 // Tab and Shift+Tab move the focus through the enabled, visible controls in
 // the order of their creation, as in a dialog box, and report nothing.
@@ -74,7 +63,31 @@ void Dispatch(const MSG& message) {
     DispatchMessageW(&message);
 }
 
-int WaitForNew(int64_t limit_ms) {
+// Everything but the user's input: paint, messages sent by other threads and
+// the shell, posted ones, timers (whose ticks the allowance keeps pending).
+void DispatchAllButInput() {
+    MSG message;
+    constexpr UINT Kinds = PM_QS_PAINT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | Kinds)) {
+        if (message.message != WM_QUIT) DispatchMessageW(&message);
+    }
+}
+
+}  // namespace
+
+void RearmAlarm() {
+    HWND frame = FrameHandle();
+    if (!frame) return;
+    int64_t next = NextSlotDeadline();
+    if (next == std::numeric_limits<int64_t>::max()) {
+        KillTimer(frame, AlarmTimerId);
+        return;
+    }
+    int64_t left = std::clamp<int64_t>(next - BootClockMs(), USER_TIMER_MINIMUM, LongestStepMs);
+    SetTimer(frame, AlarmTimerId, static_cast<UINT>(left), nullptr);
+}
+
+int WaitForNewEvent(int64_t limit_ms) {
     TickAllowance one(1, true);
     const auto end = SteadyClock::now() + std::chrono::milliseconds(std::max<int64_t>(limit_ms, 0));
     while (true) {
@@ -102,66 +115,37 @@ int WaitForNew(int64_t limit_ms) {
     }
 }
 
-// Everything but the user's input: paint, messages sent by other threads and
-// the shell, posted ones, timers (whose ticks the allowance keeps pending).
-void DispatchAllButInput() {
-    MSG message;
-    constexpr UINT Kinds = PM_QS_PAINT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | Kinds)) {
-        if (message.message != WM_QUIT) DispatchMessageW(&message);
-    }
-}
-
-}  // namespace
-
 void OnAlarm() {
     ExpireSlotTimers(BootClockMs());
     RearmAlarm();
 }
 
-TicksRunFreely::TicksRunFreely() : allowance_(TickAllowance::Unlimited, false) {
-    if (HavePendingTicks() && FrameHandle()) {
-        PostMessageW(FrameHandle(), RunPendingTicksMessage, 0, 0);
+void RunPendingTicksSoon() {
+    if (FrameHandle()) PostMessageW(FrameHandle(), RunPendingTicksMessage, 0, 0);
+}
+
+bool BackendRunning() {
+    return GuiStarted();
+}
+
+void DispatchWaitingInput() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message != WM_QUIT) Dispatch(message);
     }
 }
 
-void QueueControlEvent(int control, int type, bool collapse) {
-    QueueGuiEvent({ControlEvent, ControlWindowNumber(), control, type}, collapse);
+bool TimerWindowExists(int window) {
+    return WindowHandle(window) != nullptr;
 }
 
-void QueueCloseRequest(int window) {
-    QueueGuiEvent({CloseRequest, window, window, 0}, true);
+int64_t TimerClockMs() {
+    return BootClockMs();
 }
 
 void ReleaseEvents() {
     if (FrameHandle()) KillTimer(FrameHandle(), AlarmTimerId);
     ResetEventCore();
-}
-
-int WaitEvent(int64_t limitMs) {
-    if (int kind = TakeReadyEvent()) return kind;
-    if (!GuiStarted()) return FinishWait(0);
-    if (HavePendingTicks()) {
-        // Input that waited behind a transfer goes before the ticks deferred by it.
-        {
-            TickAllowance none(0, false);
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                if (message.message != WM_QUIT) Dispatch(message);
-            }
-        }
-        if (int kind = TakeReadyEvent()) return kind;
-        if (RunOnePendingTick()) return FinishWait(TimerMessage);
-    }
-    return WaitForNew(limitMs);
-}
-
-int EventControl() {
-    return CurrentEvent().control;
-}
-
-int EventType() {
-    return CurrentEvent().type;
 }
 
 void PaintPending() {
@@ -209,15 +193,4 @@ int KeepPaintingWhile(const std::function<int()>& work, const std::function<void
     worker.join();
     CloseHandle(finished);
     return result;
-}
-
-void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure) {
-    if (!WindowHandle(window) || !procedure) return;
-    ArmSlotTimer(window, identifier, periodMs, procedure, BootClockMs());
-    RearmAlarm();
-}
-
-void StopSlotTimer(int window, int identifier) {
-    DropSlotTimer(window, identifier);
-    RearmAlarm();
 }

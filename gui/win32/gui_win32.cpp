@@ -126,7 +126,7 @@ int ShowMessageBox(std::string_view title, std::string_view text, int buttons) {
     HWND owner = DialogOwner();
     UINT type = (buttons == ButtonsYesNo ? MB_YESNO : MB_OK) | MB_SETFOREGROUND |
                 (owner ? MB_APPLMODAL : MB_TASKMODAL);
-    QuietFocus quiet;
+    ProgramChange own;
     TicksRunFreely ticks;
     int answer = MessageBoxW(owner, WideFromUtf8(text).c_str(), WideFromUtf8(title).c_str(), type);
     if (answer == IDYES) return AnswerYes;
@@ -146,7 +146,7 @@ std::string ChooseFolder(std::string_view title, std::string_view initialFolder)
     dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
     dialog->SetTitle(WideFromUtf8(title).c_str());
     Preselect(dialog.pointer, initialFolder);
-    QuietFocus quiet;
+    ProgramChange own;
     TicksRunFreely ticks;
     if (FAILED(dialog->Show(DialogOwner()))) return "";  // cancelled too
     return ChosenPath(dialog.pointer);

@@ -48,26 +48,6 @@ std::map<int, ListRows> Lists;
 std::map<int, ComboItems> Combos;
 std::map<int, CellTips> Tips;
 constexpr UINT_PTR TipSubclassId = 1;
-// Row and item changes made by the program report no selection change.
-int QuietRows = 0;
-
-class Quietly {
-  public:
-    Quietly() { ++QuietRows; }
-    ~Quietly() { --QuietRows; }
-    Quietly(const Quietly&) = delete;
-    Quietly& operator=(const Quietly&) = delete;
-};
-
-std::vector<std::string_view> SplitColumns(std::string_view text) {
-    std::vector<std::string_view> parts;
-    while (true) {
-        size_t end = text.find('\n');
-        parts.push_back(text.substr(0, end));
-        if (end == std::string_view::npos) return parts;
-        text.remove_prefix(end + 1);
-    }
-}
 
 void ShowCell(HWND list, int row, int column, std::string_view text) {
     std::wstring wide = WideFromUtf8(text);
@@ -205,7 +185,7 @@ int AddRow(int control, HWND list, int position, std::string_view text) {
     for (size_t column = 0; column < cells.size() && column < parts.size(); ++column)
         cells[column] = parts[column];
 
-    Quietly quiet;
+    ProgramChange own;
     std::wstring first = WideFromUtf8(cells.empty() ? "" : cells[0]);
     LVITEMW item{};
     item.mask = LVIF_TEXT;
@@ -224,7 +204,7 @@ int AddRow(int control, HWND list, int position, std::string_view text) {
 
 void RemoveRow(int control, HWND list, int row) {
     ListRows& model = Lists[control];
-    Quietly quiet;
+    ProgramChange own;
     bool was_selected = Selected(list) == row;
     SendMessageW(list, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
     model.rows.erase(model.rows.begin() + row);
@@ -240,7 +220,7 @@ int AddComboItem(int control, HWND combo, int position, std::string_view text) {
     int count = static_cast<int>(model.items.size());
     int at = position == -1 || position > count ? count : position;
     std::wstring wide = WideFromUtf8(text);
-    Quietly quiet;
+    ProgramChange own;
     LRESULT added = SendMessageW(combo, CB_INSERTSTRING, at == count ? static_cast<WPARAM>(-1) : at,
                                  reinterpret_cast<LPARAM>(wide.c_str()));
     if (added != at) return -1;
@@ -293,7 +273,8 @@ void OnListNotify(const NMHDR& header) {
             const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
             bool selection = (change.uChanged & LVIF_STATE) &&
                              ((change.uOldState ^ change.uNewState) & LVIS_SELECTED);
-            if (selection && QuietRows == 0) QueueControlEvent(control, SelectionChange, true);
+            if (selection && !ProgramChange::Active())
+                QueueControlEvent(control, SelectionChange, true);
             break;
         }
         case NM_CLICK:
@@ -316,7 +297,7 @@ void OnListNotify(const NMHDR& header) {
 
 void OnComboCommand(int control, int code) {
     HWND combo = ControlOfKind(control, ControlKind::Combo);
-    if (!combo || QuietRows > 0) return;
+    if (!combo || ProgramChange::Active()) return;
     // Moving through the opened list only points at items; the choice is made
     // when it closes on one. In the closed control every arrow key chooses.
     bool dropped = SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0) != 0;
@@ -354,7 +335,7 @@ int AddListColumn(int control, int position, std::string_view title, int width) 
     if (!list || position < 0) return 0;
     ListRows& model = Lists[control];
     int at = std::min(position, static_cast<int>(model.titles.size()));
-    Quietly quiet;
+    ProgramChange own;
     if (!InsertColumn(list, at, title, width)) return 0;
     model.titles.insert(model.titles.begin() + at, std::string(title));
     model.widths.insert(model.widths.begin() + at, std::max(width, 0));
@@ -399,7 +380,7 @@ void RemoveItem(int control, int index) {
         if (index >= 0 && index < CountItems(control)) RemoveRow(control, list, index);
     } else if (HWND combo = ControlOfKind(control, ControlKind::Combo)) {
         if (index < 0 || index >= CountItems(control)) return;
-        Quietly quiet;
+        ProgramChange own;
         bool was_selected = SelectedIndex(control) == index;
         SendMessageW(combo, CB_DELETESTRING, static_cast<WPARAM>(index), 0);
         auto& items = Combos[control].items;
@@ -409,7 +390,7 @@ void RemoveItem(int control, int index) {
 }
 
 void ClearItems(int control) {
-    Quietly quiet;
+    ProgramChange own;
     if (HWND list = ControlOfKind(control, ControlKind::List)) {
         SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
         Lists[control].rows.clear();
@@ -444,7 +425,7 @@ void SelectIndex(int control, int index) {
     if (HWND list = ControlOfKind(control, ControlKind::List)) {
         Select(list, index, CountItems(control));
     } else if (HWND combo = ControlOfKind(control, ControlKind::Combo)) {
-        Quietly quiet;
+        ProgramChange own;
         bool valid = index >= 0 && index < CountItems(control);
         SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(valid ? index : -1), 0);
     }

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "gui/event_core.h"
+#include "gui/backend.h"
 
 // The frame's window class, which a later start looks for (instance.cpp).
 extern const wchar_t FrameClassName[];
@@ -29,13 +29,11 @@ HWND WindowHandle(int window);
 HWND ControlHandle(int control);
 // The frame holding the controls and its number; nullptr and 0 when there is none.
 HWND FrameHandle();
-int ControlWindowNumber();
 // The control number of a child window; -1 for any other window.
 int ControlNumberOf(HWND child);
 // The window and its children.
 bool InsideFrame(HWND window);
 
-enum class ControlKind { List, Button, Field, Combo };
 // The window of a control of that kind; nullptr for any other control.
 HWND ControlOfKind(int control, ControlKind kind);
 // Creates a visible child of the frame that takes part in the Tab order, at a
@@ -46,21 +44,6 @@ HWND AddControl(int control, ControlKind kind, const wchar_t* windowClass, DWORD
                 DWORD exStyle, int x, int y, int width, int height, std::string_view text);
 // Pixels of the 96-dpi layout at the DPI of the frame's monitor.
 int Scaled(int pixels);
-
-// Appends a control event of the frame to the queue (collapse: not when equal
-// to the newest queued event).
-void QueueControlEvent(int control, int type, bool collapse);
-void QueueCloseRequest(int window);
-
-// While one of these lives, slot ticks that fall due run their procedures (a
-// modal dialog's loop); pending ticks run as soon as that loop turns.
-class TicksRunFreely {
-  public:
-    TicksRunFreely();
-
-  private:
-    TickAllowance allowance_;
-};
 
 // The owner of a modal dialog: the frame while it is on screen.
 HWND DialogOwner();

@@ -74,7 +74,6 @@ std::map<int, Entry> Controls;
 std::vector<MadeFont> Fonts;
 LOGFONTW GuiFontShape{};
 HFONT GuiFont = nullptr;
-int ProgramSetsText = 0;
 // Brushes by colour, shared by the fields painted in it.
 std::map<COLORREF, Brush> Brushes;
 std::map<int, COLORREF> FieldColours;
@@ -94,7 +93,7 @@ LRESULT CALLBACK FieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lPara
                            DWORD_PTR control) {
     if (message == WM_NCDESTROY) RemoveWindowSubclass(field, FieldProc, FieldSubclassId);
     LRESULT result = DefSubclassProc(field, message, wParam, lParam);
-    if ((message == WM_SETFOCUS || message == WM_KILLFOCUS) && !QuietFocus::Active() &&
+    if ((message == WM_SETFOCUS || message == WM_KILLFOCUS) && !ProgramChange::Active() &&
         InsideFrame(reinterpret_cast<HWND>(wParam))) {
         QueueControlEvent(static_cast<int>(control),
                           message == WM_SETFOCUS ? FieldFocusGained : FieldFocusLost, false);
@@ -109,7 +108,7 @@ void OnCommand(WPARAM wParam, LPARAM lParam) {
     if (ControlOfKind(control, ControlKind::Button)) {
         if (code == BN_CLICKED) QueueControlEvent(control, ButtonClick, false);
     } else if (ControlOfKind(control, ControlKind::Field)) {
-        if (code == EN_CHANGE && ProgramSetsText == 0) {
+        if (code == EN_CHANGE && !ProgramChange::Active()) {
             QueueControlEvent(control, FieldTextChange, false);
         }
     } else {
@@ -135,7 +134,7 @@ bool OnActivate(WPARAM wParam) {
     }
     HWND back = Window.focus_before_deactivation;
     if (HIWORD(wParam) || !back || !IsWindow(back) || !IsWindowEnabled(back)) return false;
-    QuietFocus quiet;
+    ProgramChange own;
     SetFocus(back);
     return true;
 }
@@ -410,14 +409,13 @@ bool InsideFrame(HWND window) {
 HWND AddControl(int control, ControlKind kind, const wchar_t* windowClass, DWORD style,
                 DWORD exStyle, int x, int y, int width, int height, std::string_view text) {
     if (!Window.handle || Controls.count(control)) return nullptr;
-    ++ProgramSetsText;
+    ProgramChange own;
     HWND child =
         CreateWindowExW(exStyle, windowClass, WideFromUtf8(text).c_str(),
                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, Scaled(x), Scaled(y),
                         Scaled(std::max(width, 0)), Scaled(std::max(height, 0)), Window.handle,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(FirstChildId + control)),
                         GetModuleHandleW(nullptr), nullptr);
-    --ProgramSetsText;
     if (!child) return nullptr;
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GuiFont), FALSE);
     Controls[control] = {kind, child, {x, y, std::max(width, 0), std::max(height, 0)}, 0};
@@ -437,7 +435,7 @@ HICON ProgramIcon(bool small) {
 }
 
 void ReleaseControls() {
-    QuietFocus quiet;
+    ProgramChange own;
     if (Window.handle) DestroyWindow(Window.handle);  // and its controls with it
     Window = {};
     Controls.clear();
@@ -545,7 +543,7 @@ void SetControlFont(int control, FontHandle font) {
 void DisableControl(int control, int disabled) {
     HWND child = ControlHandle(control);
     if (!child) return;
-    QuietFocus quiet;
+    ProgramChange own;
     EnableWindow(child, disabled == 0);
     // Windows takes the focus from a control it disables and gives it to no
     // one; the frame keeps it, so that Tab still works.
@@ -553,7 +551,7 @@ void DisableControl(int control, int disabled) {
 }
 
 void FocusControl(int control) {
-    QuietFocus quiet;
+    ProgramChange own;
     if (HWND child = ControlHandle(control)) SetFocus(child);
 }
 
@@ -561,9 +559,8 @@ void SetControlText(int control, std::string_view text) {
     HWND child = ControlOfKind(control, ControlKind::Button);
     if (!child) child = ControlOfKind(control, ControlKind::Field);
     if (!child) return;
-    ++ProgramSetsText;
+    ProgramChange own;
     SetWindowTextW(child, WideFromUtf8(text).c_str());
-    --ProgramSetsText;
 }
 
 std::string ControlText(int control) {
@@ -601,9 +598,4 @@ FontHandle MakeFont(std::string_view face, int points) {
     if (!font.handle) return 0;
     Fonts.push_back(std::move(font));
     return static_cast<FontHandle>(Fonts.size());
-}
-
-Colour RgbColor(int red, int green, int blue) {
-    return std::clamp(red, 0, 255) + std::clamp(green, 0, 255) * 256 +
-           static_cast<Colour>(std::clamp(blue, 0, 255)) * 65536;
 }

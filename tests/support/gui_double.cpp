@@ -10,7 +10,7 @@
 #include <tuple>
 #include <utility>
 
-#include "gui/event_core.h"
+#include "gui/backend.h"
 #include "gui/random.h"
 #include "runtime/files.h"
 
@@ -84,7 +84,7 @@ Control* FindRows(int control) {
 }
 
 void Push(int control, int type, bool collapse) {
-    QueueGuiEvent({ControlEvent, S().window.window, control, type}, collapse);
+    QueueControlEvent(control, type, collapse);
 }
 
 int Create(int control, Kind kind, Placement place, std::string_view text) {
@@ -148,17 +148,6 @@ void SelectRow(int control, Control& list, int row) {
     if (row == list.selected) return;
     list.selected = row;
     Push(control, SelectionChange, true);
-}
-
-std::vector<std::string> SplitColumns(std::string_view text) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-        size_t end = text.find('\n', start);
-        parts.emplace_back(text.substr(start, end - start));
-        if (end == std::string_view::npos) return parts;
-        start = end + 1;
-    }
 }
 
 bool IsGesture(int type) {
@@ -228,7 +217,7 @@ bool UserChoosesItem(int control, int index) {
 
 void RequestClose() {
     if (!S().window.exists) return;
-    QueueGuiEvent({CloseRequest, S().window.window, S().window.window, 0}, true);
+    QueueCloseRequest(S().window.window);
 }
 
 void ScriptAnswers(std::vector<int> answers) {
@@ -459,8 +448,8 @@ int AddItem(int control, int position, std::string_view text) {
     int count = static_cast<int>(c->rows.size());
     int at = position == -1 || position > count ? count : position;
     std::vector<std::string> row(c->kind == Kind::List ? c->titles.size() : 1);
-    std::vector<std::string> parts =
-        c->kind == Kind::List ? SplitColumns(text) : std::vector<std::string>{std::string(text)};
+    std::vector<std::string_view> parts =
+        c->kind == Kind::List ? SplitColumns(text) : std::vector<std::string_view>{text};
     for (size_t i = 0; i < row.size() && i < parts.size(); ++i)
         row[i] = parts[i];
     c->tips.insert(c->tips.begin() + at, std::vector<std::string>(row.size()));
@@ -541,22 +530,25 @@ FontHandle MakeFont(std::string_view face, int points) {
     return static_cast<FontHandle>(S().fonts.size());
 }
 
-Colour RgbColor(int red, int green, int blue) {
-    return std::clamp(red, 0, 255) + std::clamp(green, 0, 255) * 256 +
-           static_cast<Colour>(std::clamp(blue, 0, 255)) * 65536;
+// The shared half's hooks: a wait that never blocks, and timers on the test's clock.
+int ControlWindowNumber() {
+    return S().window.window;
 }
-
-int WaitEvent(int64_t) {
-    if (int kind = TakeReadyEvent()) return kind;
-    return FinishWait(RunOnePendingTick() ? TimerMessage : 0);
+bool BackendRunning() {
+    return true;
 }
-
-int EventControl() {
-    return CurrentEvent().control;
+void DispatchWaitingInput() {}
+int WaitForNewEvent(int64_t) {
+    return FinishWait(0);
 }
-int EventType() {
-    return CurrentEvent().type;
+bool TimerWindowExists(int window) {
+    return S().window.exists && S().window.window == window;
 }
+int64_t TimerClockMs() {
+    return S().clock_ms;
+}
+void RearmAlarm() {}
+void RunPendingTicksSoon() {}
 
 void PaintPending() {
     ++S().paint_pending_calls;
@@ -590,15 +582,6 @@ int ClaimInstance(std::string_view key) {
     if (std::find(held.begin(), held.end(), key) != held.end()) return 0;
     held.emplace_back(key);
     return 1;
-}
-
-void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure) {
-    if (!S().window.exists || S().window.window != window || !procedure) return;
-    ArmSlotTimer(window, identifier, periodMs, procedure, S().clock_ms);
-}
-
-void StopSlotTimer(int window, int identifier) {
-    DropSlotTimer(window, identifier);
 }
 
 int ShowMessageBox(std::string_view title, std::string_view text, int buttons) {

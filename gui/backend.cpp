@@ -1,0 +1,66 @@
+#include "gui/backend.h"
+
+#include <algorithm>
+
+#include "gui/gui.h"
+
+void QueueControlEvent(int control, int type, bool collapse) {
+    QueueGuiEvent({ControlEvent, ControlWindowNumber(), control, type}, collapse);
+}
+
+void QueueCloseRequest(int window) {
+    QueueGuiEvent({CloseRequest, window, window, 0}, true);
+}
+
+TicksRunFreely::TicksRunFreely() : allowance_(TickAllowance::Unlimited, false) {
+    if (HavePendingTicks()) RunPendingTicksSoon();
+}
+
+std::vector<std::string_view> SplitColumns(std::string_view text) {
+    std::vector<std::string_view> parts;
+    while (true) {
+        size_t end = text.find('\n');
+        parts.push_back(text.substr(0, end));
+        if (end == std::string_view::npos) return parts;
+        text.remove_prefix(end + 1);
+    }
+}
+
+int WaitEvent(int64_t limitMs) {
+    if (int kind = TakeReadyEvent()) return kind;
+    if (!BackendRunning()) return FinishWait(0);
+    if (HavePendingTicks()) {
+        // Input that waited behind a transfer goes before the ticks deferred by it.
+        {
+            TickAllowance none(0, false);
+            DispatchWaitingInput();
+        }
+        if (int kind = TakeReadyEvent()) return kind;
+        if (RunOnePendingTick()) return FinishWait(TimerMessage);
+    }
+    return WaitForNewEvent(limitMs);
+}
+
+int EventControl() {
+    return CurrentEvent().control;
+}
+
+int EventType() {
+    return CurrentEvent().type;
+}
+
+void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure) {
+    if (!procedure || !TimerWindowExists(window)) return;
+    ArmSlotTimer(window, identifier, periodMs, procedure, TimerClockMs());
+    RearmAlarm();
+}
+
+void StopSlotTimer(int window, int identifier) {
+    DropSlotTimer(window, identifier);
+    RearmAlarm();
+}
+
+Colour RgbColor(int red, int green, int blue) {
+    return std::clamp(red, 0, 255) + std::clamp(green, 0, 255) * 256 +
+           static_cast<Colour>(std::clamp(blue, 0, 255)) * 65536;
+}
