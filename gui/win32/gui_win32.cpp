@@ -17,8 +17,6 @@
 #include "gui/win32/win32_backend.h"
 #include "runtime/wide_text_win32.h"
 
-bool StartWindows();  // window.cpp
-
 namespace {
 
 bool ComStarted = false;
@@ -114,7 +112,7 @@ int StartGui(int, char**) {
 void ReleaseGui() {
     ReleaseNotify();
     ReleaseInstance();
-    ReleaseControls();
+    ReleaseWindow();
     ReleaseLists();
     ReleaseEvents();  // after the controls, which may raise events as they go
     if (ComStarted) CoUninitialize();
