@@ -17,6 +17,7 @@
 #include "app/state.h"
 #include "gui/gui.h"
 #include "runtime/text.h"
+#include "tavimor_version.h"
 
 namespace {
 

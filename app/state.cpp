@@ -3,6 +3,7 @@
 #include "runtime/files.h"
 #include "runtime/text.h"
 #include "runtime/user_dirs.h"
+#include "tavimor_version.h"
 
 const std::array<std::string, IntervalTableLast + 1> IntervalTable = {
     "1 hour|3600000",    "2 hours|7200000",    "4 hours|14400000",   "8 hours|28800000",
@@ -51,7 +52,7 @@ void ResetState() {
     WindowPosX = 0;
     WindowPosY = 0;
     WindowMinimizedText = "No";
-    VersionText = "v1.0 - 26 Nov 2011";
+    VersionText = "v" TAVIMOR_VERSION " - 26 Nov 2011";
     CurrentDate = 0;
     StampDay.clear();
     StampMonth.clear();

@@ -14,6 +14,7 @@
 #include "fuzz/fuzz_check.h"
 #include "http/request_plan.h"
 #include "http/url.h"
+#include "tavimor_version.h"
 
 namespace {
 

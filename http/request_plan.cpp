@@ -1,6 +1,7 @@
 #include "http/request_plan.h"
 
 #include "http/url.h"
+#include "tavimor_version.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "tavimor_version.h"
 #include "tests/app/app_fixture.h"
 #include "tests/support/loopback_server.h"
 

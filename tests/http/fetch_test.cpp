@@ -1,5 +1,6 @@
 #include "http/fetch.h"
 #include "http/request_plan.h"
+#include "tavimor_version.h"
 
 #include <chrono>
 #include <filesystem>
