@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gui/gui.h"
@@ -29,6 +30,9 @@ struct ListRows {
     std::vector<std::string> titles;
     std::vector<std::vector<std::string>> rows;
     std::vector<int> widths;  // of the columns, 96-dpi pixels
+    // A drag began with the press that is down now: its release is no click,
+    // though Wine's list tells one.
+    bool dragging = false;
 };
 
 struct ComboItems {
@@ -155,6 +159,8 @@ LRESULT CALLBACK ListTipProc(HWND list, UINT message, WPARAM wParam, LPARAM lPar
     if (message == WM_NCDESTROY) RemoveWindowSubclass(list, ListTipProc, TipSubclassId);
     // Before the tooltip's own look at the move, so that it sees the new cell.
     if (message == WM_MOUSEMOVE) PlaceTip(static_cast<int>(control), list);
+    if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN)
+        Lists[static_cast<int>(control)].dragging = false;
     return DefSubclassProc(list, message, wParam, lParam);
 }
 
@@ -278,7 +284,8 @@ void OnListNotify(const NMHDR& header) {
             break;
         }
         case NM_CLICK:
-            QueueControlEvent(control, LeftClick, true);
+            if (!std::exchange(Lists[control].dragging, false))
+                QueueControlEvent(control, LeftClick, true);
             break;
         case NM_RCLICK:
             QueueControlEvent(control, RightClick, true);
@@ -290,6 +297,7 @@ void OnListNotify(const NMHDR& header) {
             QueueControlEvent(control, RightDoubleClick, true);
             break;
         case LVN_BEGINDRAG:
+            Lists[control].dragging = true;
             QueueControlEvent(control, DragStart, true);
             break;
     }

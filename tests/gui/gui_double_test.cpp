@@ -1,6 +1,6 @@
-// The headless double's own logic: the event queue with its duplicate rule, the
-// events of user gestures, focus, and scripted dialogs and ticks. The logic tests
-// rely on it behaving like the Qt backend.
+// The headless double's own logic beyond the contract of gui.h (gui_contract_test.cpp):
+// the event queue with its duplicate rule, focus, and scripted dialogs and ticks.
+// The logic tests rely on it behaving like the real backends.
 #include "tests/support/gui_double.h"
 
 #include <utility>
@@ -63,82 +63,6 @@ TEST_F(GuiDouble, EqualQueuedListEventsCollapseButButtonClicksDoNot) {
     EXPECT_EQ(WaitEvent(-1), CloseRequest);
     ListEvent(LeftClick);
     EXPECT_EQ(Drain(), (Events{{List, LeftClick}}));
-}
-
-TEST_F(GuiDouble, GesturesOnTheListQueueWhatTheListRaises) {
-    struct Case {
-        int selected_before, row, type;
-        Events expected;
-        int selected_after;
-    };
-    const Case cases[] = {
-        {1, 1, LeftClick, {{List, LeftClick}}, 1},
-        {1, 2, LeftClick, {{List, SelectionChange}, {List, LeftClick}}, 2},
-        {1, 9, LeftClick, {{List, SelectionChange}, {List, LeftClick}}, -1},
-        {-1, 9, RightClick, {{List, RightClick}}, -1},
-        {1, 2, LeftDoubleClick, {{List, SelectionChange}, {List, LeftClick}, {List, 2}}, 2},
-        {2, 2, RightDoubleClick, {{List, RightClick}, {List, RightDoubleClick}}, 2},
-        {-1, 0, DragStart, {{List, SelectionChange}, {List, DragStart}}, 0},
-    };
-    for (const Case& c : cases) {
-        SelectIndex(List, c.selected_before);
-        Drain();
-        EXPECT_TRUE(UserSelectsRow(c.row, c.type));
-        EXPECT_EQ(Drain(), c.expected) << "row " << c.row << " type " << c.type;
-        EXPECT_EQ(SelectedIndex(List), c.selected_after);
-    }
-}
-
-TEST_F(GuiDouble, OnlyTheProgramsListSelectionRaisesAnEvent) {
-    SelectIndex(List, 2);
-    SelectIndex(List, 2);  // no change
-    SelectIndex(Combo, 1);
-    SetControlText(Field, "typed by the program");
-    EXPECT_EQ(Drain(), (Events{{List, SelectionChange}}));
-    SelectIndex(List, 7);  // names no row: selects nothing
-    EXPECT_EQ(Drain(), (Events{{List, SelectionChange}}));
-    EXPECT_EQ(SelectedIndex(List), -1);
-}
-
-TEST_F(GuiDouble, RemovingRowsKeepsTheSelectionOnItsRowAndRaisesNothing) {
-    SelectIndex(List, 2);
-    Drain();
-    RemoveItem(List, 0);
-    EXPECT_EQ(SelectedIndex(List), 1);
-    AddItem(List, 0, "new");
-    EXPECT_EQ(SelectedIndex(List), 2);
-    RemoveItem(List, 2);
-    EXPECT_EQ(SelectedIndex(List), -1);
-    EXPECT_EQ(QueuedEventCount(), 0);
-}
-
-TEST_F(GuiDouble, CellTipsStayWithTheirRows) {
-    AddListColumn(List, 1, "Status", 45);
-    SetItemTip(List, 0, "tip of a", 1);
-    SetItemTip(List, 2, "tip of c", 1);
-    SetItemTip(List, 3, "no such row", 1);
-    SetItemTip(List, 1, "no such column", 5);
-    SetItemTip(Combo, 0, "not a list", 0);
-    AddItem(List, 0, "new");
-    RemoveItem(List, 2);  // "b"
-    AddListColumn(List, 0, "First", 20);
-    const struct {
-        int row;
-        const char* cell;
-        const char* tip;
-    } expected[] = {{0, "new", ""}, {1, "a", "tip of a"}, {2, "c", "tip of c"}, {3, "", ""}};
-    for (const auto& e : expected) {
-        EXPECT_EQ(ItemText(List, e.row, 1), e.cell) << e.row;
-        EXPECT_EQ(ItemTip(List, e.row, 2), e.tip) << e.row;
-    }
-    RemoveItem(List, 1);
-    EXPECT_EQ(ItemTip(List, 1, 2), "tip of c");
-    SetItemTip(List, 1, "", 2);
-    EXPECT_EQ(ItemTip(List, 1, 2), "");
-    SetItemTip(List, 0, "goes with the rows", 2);
-    ClearItems(List);
-    AddItem(List, -1, "again");
-    EXPECT_EQ(ItemTip(List, 0, 2), "");
 }
 
 TEST_F(GuiDouble, UserActionsMoveTheFocusAndTheFieldReportsIt) {
