@@ -3,21 +3,21 @@
 in one of three scenarios:
 
 tick-in-message-box  A link check that finishes its link while the About box
-    is open. Hours pass in seconds: the program runs with libfaketime speeding
-    up every clock and timeout it sees. The link must be fetched exactly once,
-    and the finished row saved, with no input after the box has closed.
+    is open. Hours pass at once: the program's clocks jump (JumpingClock), and
+    the mouse moving over the box wakes it to see that. The link must be
+    fetched exactly once, and the finished row saved, with no input after the
+    box has closed.
 keys-at-start        The first key pressed in a freshly started window reaches
     no control: a Down arrow selects no row (a selection saves the settings,
     replacing Tavimor.ini, so its inode changes); after a Tab it does.
-notice-per-arrival   Two links finish at the same hourly tick, with clocks sped
-    up as above, and a stand-in notification server on a session bus of the
+notice-per-arrival   Two links finish at the same hourly tick, with clocks that
+    jump as above, and a stand-in notification server on a session bus of the
     test's own: each arrival raises exactly one notification naming its file
     and link, and none comes later.
 
 Usage: drive_ticks_and_keys.py <path to tavimor> <scenario> [<path to notification_standin>]
 (DISPLAY must name a running X server)
 """
-import glob
 import os
 import re
 import shutil
@@ -33,13 +33,10 @@ from Xlib import XK  # noqa: E402
 from x_desktop import Desktop, answer_yes, box_over, press_default, wait_for  # noqa: E402
 from tavimor_files import STAMP, TITLE, read, settings_file, write  # noqa: E402
 from counting_http_server import CountingServer, first_line  # noqa: E402
+from jumping_clock import JumpingClock  # noqa: E402
 
-# One real second is six fake minutes: an hourly check comes every ten seconds.
-SPEED = 360
-
-
-def fake_minutes(minutes):
-    return minutes * 60.0 / SPEED
+# Past an hourly check and its few random seconds.
+HOUR_AND_A_BIT = 3600 + 10
 
 
 class NotificationServer:
@@ -76,15 +73,13 @@ class NotificationServer:
         self.bus.wait()
 
 
-def faked_clocks():
-    """The environment that runs a program's clocks and timeouts SPEED times faster."""
-    found = glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1")
-    assert found, "libfaketime is missing (Debian package faketime)"
-    env = dict(os.environ, LD_PRELOAD=found[0], FAKETIME="+0 x%d" % SPEED)
-    # A sanitized build would refuse to start with a library preloaded before its runtime.
-    env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"),
-                                                 "verify_asan_link_order=0"]))
-    return env
+def until_woken(desktop, window, what, test, timeout=30):
+    """test()'s first true value, the mouse moving over window meanwhile so that
+    the program looks at its clocks."""
+    def woken():
+        desktop.hover(window, 250, 60)
+        return test()
+    return wait_for(what, woken, timeout=timeout, step=0.05)
 
 
 def run_program(work, env, drive):
@@ -124,24 +119,27 @@ def tick_in_message_box(work):
         def drive(desktop, window):
             desktop.click(window, 530, 130)     # Start!
             answer_yes(desktop, window)
-            desktop.click(window, 175, 130)     # About TVX
+            desktop.click(window, 175, 130)     # About TVX: the timers are armed by now
             box_over(desktop, window)
             # The hourly tick comes while the box is open, and the check finishes the link.
-            wait_for("the first GET", lambda: server.gets, timeout=fake_minutes(90))
-            got_at = time.monotonic()
+            clock.jump(HOUR_AND_A_BIT)
+            until_woken(desktop, window, "the first GET", lambda: server.gets)
             wait_for("the download", lambda: os.path.isfile(arrived) and read(arrived) == body,
-                     timeout=5)
-            time.sleep(fake_minutes(3))
+                     timeout=15)
+            time.sleep(0.5)
             assert desktop.others(window), "the About box closed by itself"
             press_default(desktop, window)
+            wait_for("the finished row saved without further input",
+                     lambda: done_row.search(read(settings)), timeout=5)
             # Past the next tick that a running timer would give (at most 1 hour 4 s on).
-            time.sleep(max(0.0, got_at + fake_minutes(75) - time.monotonic()))
+            clock.jump(2 * HOUR_AND_A_BIT)
+            for _ in range(3):
+                desktop.hover(window, 250, 60)
             assert len(server.gets) == 1, "the finished link was fetched %d times" % len(
                 server.gets)
-            assert done_row.search(read(settings)), (
-                "the finished row was not saved without further input: %r" % read(settings))
 
-        code = run_program(work, faked_clocks(), drive)
+        clock = JumpingClock(work)
+        code = run_program(work, clock.environment(os.environ), drive)
     finally:
         server.stop()
     assert code == 0, "exit code %d" % code
@@ -168,15 +166,22 @@ def notice_per_arrival(work, standin):
         def drive(desktop, window):
             desktop.click(window, 530, 130)     # Start!
             answer_yes(desktop, window)
-            wait_for("both GETs", lambda: len(server.gets) == 2, timeout=fake_minutes(90))
-            got_at = time.monotonic()
-            wait_for("two notifications", lambda: len(notifications.notices) >= 2, timeout=10)
+            desktop.click(window, 175, 130)     # About TVX: the timers are armed by now
+            box_over(desktop, window)
+            press_default(desktop, window)
+            clock.jump(HOUR_AND_A_BIT)
+            until_woken(desktop, window, "both GETs", lambda: len(server.gets) == 2)
+            wait_for("two notifications", lambda: len(notifications.notices) >= 2, timeout=15)
             # Past the next tick that a running timer would give.
-            time.sleep(max(0.0, got_at + fake_minutes(75) - time.monotonic()))
+            clock.jump(2 * HOUR_AND_A_BIT)
+            for _ in range(3):
+                desktop.hover(window, 250, 60)
             assert sorted(notifications.notices) == expected, (
                 "notifications: %r" % notifications.notices)
 
-        env = dict(faked_clocks(), DBUS_SESSION_BUS_ADDRESS=notifications.address)
+        clock = JumpingClock(work)
+        env = dict(clock.environment(os.environ),
+                   DBUS_SESSION_BUS_ADDRESS=notifications.address)
         code = run_program(work, env, drive)
     finally:
         if server:

@@ -57,6 +57,15 @@ class Desktop:
             time.sleep(0.05)
         time.sleep(0.2)
 
+    def hover(self, window, x, y):
+        """The mouse moves a little way from (x, y) in window, as a user's
+        input that wakes a program to look at its clocks."""
+        t = window.translate_coords(self.root, 0, 0)
+        for dx in range(0, 40, 4):
+            xtest.fake_input(self.d, X.MotionNotify, x=-t.x + x + dx, y=-t.y + y)
+            self.d.sync()
+            time.sleep(0.05)
+
     def key(self, keysym):
         code = self.d.keysym_to_keycode(keysym)
         shift = self.d.keycode_to_keysym(code, 0) != keysym

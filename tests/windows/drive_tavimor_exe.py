@@ -10,7 +10,6 @@ checked.
 Usage: drive_tavimor_exe.py <Tavimor.exe> <scripts/wine-run> <trust_ca.exe>
 (DISPLAY must name a running X server without a window manager)
 """
-import glob
 import os
 import re
 import shutil
@@ -26,6 +25,7 @@ from Xlib.ext import xtest  # noqa: E402
 from x_desktop import Desktop, wait_for  # noqa: E402
 from tavimor_files import STAMP, TITLE, read, settings_file, write  # noqa: E402
 from counting_http_server import CountingServer, first_line  # noqa: E402
+from jumping_clock import JumpingClock  # noqa: E402
 
 class ManagedDesktop(Desktop):
     """The desktop under a window manager, which puts each client in a frame."""
@@ -60,13 +60,6 @@ class ManagedDesktop(Desktop):
         self.d.sync()
         time.sleep(0.3)
 
-    def hover(self, window, x, y):
-        t = window.translate_coords(self.root, 0, 0)
-        for dx in range(0, 40, 4):
-            xtest.fake_input(self.d, X.MotionNotify, x=-t.x + x + dx, y=-t.y + y)
-            self.d.sync()
-            time.sleep(0.05)
-
     def pixels(self, window, x, y, width, height):
         return window.get_image(x, y, width, height, X.ZPixmap, 0xFFFFFFFF).data
 
@@ -96,32 +89,6 @@ def main():
         wm.terminate()
         wm.wait()
         shutil.rmtree(work, ignore_errors=True)
-
-
-class JumpingClock:
-    """The clocks of every Wine process, wineserver included, read from one file:
-    a jump of the file's offset is the night a laptop sleeps through, and is seen
-    by all of them at once. Time runs at its real speed, so Wine's start-up waits
-    and the fetch's time limits stay as they are."""
-
-    def __init__(self, work):
-        self.offset_file = os.path.join(work, "clock")
-        self._set(b"+0")
-
-    def _set(self, offset):
-        write(self.offset_file + ".new", offset)
-        os.replace(self.offset_file + ".new", self.offset_file)
-
-    def environment(self, env):
-        found = glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1")
-        assert found, "libfaketime is missing (Debian package libfaketime)"
-        env = dict(env, LD_PRELOAD=found[0], FAKETIME_TIMESTAMP_FILE=self.offset_file,
-                   FAKETIME_NO_CACHE="1")
-        env.pop("FAKETIME", None)
-        return env
-
-    def jump(self, seconds):
-        self._set(b"+%d" % seconds)
 
 
 class HttpsServer:
