@@ -6,7 +6,7 @@
 #include <random>
 
 #include "tests/app/app_fixture.h"
-#include "tests/support/loopback_server.h"
+#include "tests/support/scripted_web_server.h"
 
 namespace {
 

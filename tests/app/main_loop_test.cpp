@@ -4,7 +4,7 @@
 
 #include "tavimor_version.h"
 #include "tests/app/app_fixture.h"
-#include "tests/support/loopback_server.h"
+#include "tests/support/scripted_web_server.h"
 
 namespace {
 

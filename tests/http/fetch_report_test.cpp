@@ -7,7 +7,7 @@
 
 #include "http/fetch.h"
 #include "http/net.h"
-#include "tests/support/loopback_server.h"
+#include "tests/http/fetch_fixture.h"
 #include "tests/support/scripted_web_server.h"
 #include "tests/support/server_sockets.h"
 #include "tests/support/temp_dir.h"
@@ -25,15 +25,9 @@ ServerAnswer Redirect(const std::string& location) {
     return Send("HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n");
 }
 
-const std::string Ok = "HTTP/1.1 200 OK\r\n";
-
-class FetchReports : public ::testing::Test {
+class FetchReports : public FetchTest {
   protected:
-    void SetUp() override {
-        NetStartup();
-        SetFetchLimitsForTests({1500ms, 2s, 500ms});
-    }
-    void TearDown() override { SetFetchLimitsForTests(FetchLimits{}); }
+    FetchReports() : FetchTest({1500ms, 2s, 500ms}) {}
 
     FetchReport Fetch(const std::string& url, const std::string& path) {
         FetchReport report;
@@ -42,9 +36,6 @@ class FetchReports : public ::testing::Test {
         EXPECT_EQ(result, report.failure.empty() ? 1 : 0) << url;
         return report;
     }
-
-    TempDir dir_;
-    std::string target_ = dir_.File("out.bin");
 };
 
 TEST_F(FetchReports, SayWhatTheServerDid) {

@@ -13,7 +13,8 @@
 
 #include "http/net.h"
 #include "runtime/files.h"
-#include "tests/support/loopback_server.h"
+#include "tests/http/fetch_fixture.h"
+#include "tests/support/scripted_web_server.h"
 #include "tests/support/server_sockets.h"
 #include "tests/support/temp_dir.h"
 
@@ -70,15 +71,9 @@ TEST(PlanHttpRequest, BuildsTheExactRequestOrNone) {
 std::string Answer(std::string_view head, std::string_view body) {
     return std::string(head) + "\r\n\r\n" + std::string(body);
 }
-const std::string Ok = "HTTP/1.1 200 OK\r\n";
-
-class Fetch : public ::testing::Test {
+class Fetch : public FetchTest {
   protected:
-    void SetUp() override {
-        NetStartup();
-        SetFetchLimitsForTests({2s, 2s, 750ms});
-    }
-    void TearDown() override { SetFetchLimitsForTests(FetchLimits{}); }
+    Fetch() : FetchTest({2s, 2s, 750ms}) {}
 
     // Fetches from the server over an old file; no other file may be left.
     int FetchFrom(LoopbackServer& server, std::string_view path = "f.bin") {
@@ -91,9 +86,6 @@ class Fetch : public ::testing::Test {
         EXPECT_EQ(names, std::vector<std::string>{"out.bin"});
         return result;
     }
-
-    TempDir dir_;
-    std::string target_ = dir_.File("out.bin");
 };
 
 TEST_F(Fetch, SendsThePlannedRequestOnTheWire) {
@@ -107,7 +99,7 @@ TEST_F(Fetch, SendsThePlannedRequestOnTheWire) {
 struct Case {
     const char* name;
     std::vector<ServerPiece> answer;
-    ServerEnd end;
+    AnswerEnd end;
     std::string saved;  // the file afterwards
 };
 
@@ -117,42 +109,42 @@ TEST_F(Fetch, ReplacesTheFileOnlyWithACompleteBody) {
                                        "5;e=1\r\nhello\r\n6\r\n world\r\n0\r\nT: x\r\n\r\n");
     const std::string old = "old contents";
     const Case cases[] = {
-        {"counted", {{counted + "EXTRA"}}, ServerEnd::Close, "hello world"},
-        {"counted in pieces", EveryBytes(counted, 7, 10ms), ServerEnd::Close, "hello world"},
-        {"counted, left open", {{counted}}, ServerEnd::Stall, "hello world"},
-        {"no blank", {{Answer(Ok + "Content-Length:3", "12345")}}, ServerEnd::Close, "123"},
-        {"chunked, left open", {{chunked}}, ServerEnd::Stall, "hello world"},
+        {"counted", {{counted + "EXTRA"}}, AnswerEnd::Close, "hello world"},
+        {"counted in pieces", EveryBytes(counted, 7, 10ms), AnswerEnd::Close, "hello world"},
+        {"counted, left open", {{counted}}, AnswerEnd::Stall, "hello world"},
+        {"no blank", {{Answer(Ok + "Content-Length:3", "12345")}}, AnswerEnd::Close, "123"},
+        {"chunked, left open", {{chunked}}, AnswerEnd::Stall, "hello world"},
         // Cuts inside the head, a size line, the CR LF after data and the trailer.
         {"chunked in pieces", Pieces(chunked, {30, 30, 4, 9, 1, 3, 12, 1, 1, 9}, 15ms),
-         ServerEnd::Close, "hello world"},
+         AnswerEnd::Close, "hello world"},
         {"until close", Pieces(Answer("HTTP/1.0 200 OK", "ab\r\n\r\ncd"), {10, 12}, 15ms),
-         ServerEnd::Close, "ab\r\n\r\ncd"},
+         AnswerEnd::Close, "ab\r\n\r\ncd"},
         {"not decoded",
          {{Answer(Ok + "Transfer-Encoding: gzip", "\x1f\x8bz")}},
-         ServerEnd::Close,
+         AnswerEnd::Close,
          "\x1f\x8bz"},
-        {"found, nowhere to go", {{Answer("HTTP/1.1 302 Found", "<a>")}}, ServerEnd::Close, "<a>"},
-        {"not found", {{Answer("HTTP/1.1 404 Not Found", "page")}}, ServerEnd::Close, old},
-        {"200 in the reason", {{Answer("HTTP/1.1 500 not 200", "x")}}, ServerEnd::Close, old},
-        {"no answer", {}, ServerEnd::Close, old},
-        {"head never ends", {{Ok + "Content-Length: 5\r\n"}}, ServerEnd::Stall, old},
-        {"head cut by close", {{Ok + "Content-Length: 5\r\n"}}, ServerEnd::Close, old},
+        {"found, nowhere to go", {{Answer("HTTP/1.1 302 Found", "<a>")}}, AnswerEnd::Close, "<a>"},
+        {"not found", {{Answer("HTTP/1.1 404 Not Found", "page")}}, AnswerEnd::Close, old},
+        {"200 in the reason", {{Answer("HTTP/1.1 500 not 200", "x")}}, AnswerEnd::Close, old},
+        {"no answer", {}, AnswerEnd::Close, old},
+        {"head never ends", {{Ok + "Content-Length: 5\r\n"}}, AnswerEnd::Stall, old},
+        {"head cut by close", {{Ok + "Content-Length: 5\r\n"}}, AnswerEnd::Close, old},
         {"oversized head",
          {{Answer(Ok + "X: " + std::string(70000, 'x'), "")}},
-         ServerEnd::Close,
+         AnswerEnd::Close,
          old},
-        {"negative length", {{Answer(Ok + "Content-Length: -1", "b")}}, ServerEnd::Close, old},
-        {"short body", {{Answer(Ok + "Content-Length: 10", "short")}}, ServerEnd::Close, old},
-        {"stalled body", {{Answer(Ok + "Content-Length: 10", "short")}}, ServerEnd::Stall, old},
+        {"negative length", {{Answer(Ok + "Content-Length: -1", "b")}}, AnswerEnd::Close, old},
+        {"short body", {{Answer(Ok + "Content-Length: 10", "short")}}, AnswerEnd::Close, old},
+        {"stalled body", {{Answer(Ok + "Content-Length: 10", "short")}}, AnswerEnd::Stall, old},
         {"no last chunk",
          {{Answer(Ok + "Transfer-Encoding: chunked", "1\r\nh\r\n")}},
-         ServerEnd::Close,
+         AnswerEnd::Close,
          old},
         {"bad chunk size",
          {{Answer(Ok + "Transfer-Encoding: chunked", "1\r\nh\r\nz\r\n")}},
-         ServerEnd::Close,
+         AnswerEnd::Close,
          old},
-        {"silence before close", {{Answer("HTTP/1.0 200 OK", "part")}}, ServerEnd::Stall, old},
+        {"silence before close", {{Answer("HTTP/1.0 200 OK", "part")}}, AnswerEnd::Stall, old},
     };
     for (const Case& c : cases) {
         LoopbackServer server(c.answer, c.end);

@@ -7,6 +7,7 @@
 
 #include "http/fetch.h"
 #include "http/net.h"
+#include "tests/http/fetch_fixture.h"
 #include "tests/support/scripted_web_server.h"
 #include "tests/support/server_sockets.h"
 #include "tests/support/temp_dir.h"
@@ -29,16 +30,9 @@ ServerAnswer Redirect(int code, const std::string& location) {
 const std::string Body = "the file itself";
 const std::string Old = "old contents";
 
-class Redirects : public ::testing::Test {
+class Redirects : public FetchTest {
   protected:
-    void SetUp() override {
-        NetStartup();
-        SetFetchLimitsForTests({2s, 2s, 2s});
-    }
-    void TearDown() override { SetFetchLimitsForTests(FetchLimits{}); }
-
-    TempDir dir_;
-    std::string target_ = dir_.File("out.bin");
+    Redirects() : FetchTest({2s, 2s, 2s}) {}
 };
 
 // Each case: the link's target, the hops the server answers in order (target,

@@ -12,6 +12,7 @@
 #include "http/fetch.h"
 #include "http/net.h"
 #include "http/part_file.h"
+#include "tests/http/fetch_fixture.h"
 #include "tests/support/scripted_web_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -55,13 +56,9 @@ ServerAnswer Status416() {
     return {{{Head("416 Range Not Satisfiable", 0, "")}}, AnswerEnd::Close};
 }
 
-class Resume : public ::testing::Test {
+class Resume : public FetchTest {
   protected:
-    void SetUp() override {
-        NetStartup();
-        SetFetchLimitsForTests({2s, 2s, 2s});
-    }
-    void TearDown() override { SetFetchLimitsForTests(FetchLimits{}); }
+    Resume() : FetchTest({2s, 2s, 2s}) {}
 
     FetchReport Fetch(const std::string& name, FetchProgress* progress = nullptr) {
         FetchReport report;
@@ -81,7 +78,6 @@ class Resume : public ::testing::Test {
     }
 
     ScriptedWebServer server_;
-    TempDir dir_;
 };
 
 TEST_F(Resume, ContinuesOnlyTheSameFile) {
