@@ -62,10 +62,13 @@ int RemoveFile(std::string_view path) {
     return unlink(std::string(path).c_str()) == 0 ? 1 : 0;
 }
 
-NativeFile OpenNativeForReading(std::string_view path) {
+namespace {
+
+// Opens an existing regular file, non-blocking so that a FIFO cannot hang the
+// open; anything but a regular file is refused once open.
+NativeFile OpenRegular(std::string_view path, int flags) {
     if (!UsablePath(path)) return NoNativeFile;
-    // Non-blocking so that a FIFO cannot hang the open; it is refused below anyway.
-    int fd = open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = open(std::string(path).c_str(), flags | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return NoNativeFile;
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -73,6 +76,12 @@ NativeFile OpenNativeForReading(std::string_view path) {
         return NoNativeFile;
     }
     return fd;
+}
+
+}  // namespace
+
+NativeFile OpenNativeForReading(std::string_view path) {
+    return OpenRegular(path, O_RDONLY);
 }
 
 size_t ReadNative(NativeFile file, char* buffer, size_t size) {
@@ -96,15 +105,7 @@ NativeFile CreateNativeFile(std::string_view path, bool& taken) {
 }
 
 NativeFile OpenNativeForAppend(std::string_view path) {
-    if (!UsablePath(path)) return NoNativeFile;
-    int fd = open(std::string(path).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return NoNativeFile;
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return NoNativeFile;
-    }
-    return fd;
+    return OpenRegular(path, O_WRONLY | O_APPEND);
 }
 
 bool WriteNative(NativeFile file, std::string_view bytes) {

@@ -101,19 +101,27 @@ int RemoveFile(std::string_view path) {
     return removed || DeleteFileW(name.c_str()) ? 1 : 0;
 }
 
-NativeFile OpenNativeForReading(std::string_view path) {
+namespace {
+
+// Opens an existing file on a disk: pipes, consoles and devices are no
+// downloaded files.
+NativeFile OpenOnDisk(std::string_view path, DWORD access, DWORD sharing) {
     if (!UsablePath(path)) return NoNativeFile;
-    // Sharing delete lets RemoveFile take a file that a link check still reads.
-    HANDLE file =
-        CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), access, sharing, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return NoNativeFile;
-    // Pipes, consoles and devices are no downloaded files.
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
         return NoNativeFile;
     }
     return reinterpret_cast<NativeFile>(file);
+}
+
+}  // namespace
+
+NativeFile OpenNativeForReading(std::string_view path) {
+    // Sharing delete lets RemoveFile take a file that a link check still reads.
+    return OpenOnDisk(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
 }
 
 size_t ReadNative(NativeFile file, char* buffer, size_t size) {
@@ -139,15 +147,7 @@ NativeFile CreateNativeFile(std::string_view path, bool& taken) {
 }
 
 NativeFile OpenNativeForAppend(std::string_view path) {
-    if (!UsablePath(path)) return NoNativeFile;
-    HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return NoNativeFile;
-    if (GetFileType(file) != FILE_TYPE_DISK) {
-        CloseHandle(file);
-        return NoNativeFile;
-    }
-    return reinterpret_cast<NativeFile>(file);
+    return OpenOnDisk(path, FILE_APPEND_DATA, FILE_SHARE_READ);
 }
 
 bool WriteNative(NativeFile file, std::string_view bytes) {
