@@ -34,6 +34,7 @@ class FetchReports : public FetchTest {
         report.failure = "stale";
         int result = FetchHttpFile(url, path, nullptr, &report);
         EXPECT_EQ(result, report.failure.empty() ? 1 : 0) << url;
+        EXPECT_EQ(report.reason == FetchFailure::None, report.failure.empty()) << url;
         return report;
     }
 };
