@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "http/net.h"
 
@@ -24,6 +25,31 @@ class NetAddresses {
     // with why set to what it met (TimedOut once deadline has passed).
     virtual NetSocket ConnectBefore(std::size_t index, NetClock::time_point deadline,
                                     NetOpenFailure& why) = 0;
+};
+
+// The addresses of one resolution in the platform's own list (addrinfo or
+// ADDRINFOW, chained by ai_next), freed with it; connect connects one of them.
+template <typename Info, void (*Free)(Info*),
+          NetSocket (*Connect)(const Info&, NetClock::time_point, NetOpenFailure&)>
+class NetAddressChain final : public NetAddresses {
+  public:
+    explicit NetAddressChain(Info* found) : found_(found) {
+        for (Info* address = found; address; address = address->ai_next)
+            list_.push_back(address);
+    }
+    ~NetAddressChain() override { Free(found_); }
+    NetAddressChain(const NetAddressChain&) = delete;
+    NetAddressChain& operator=(const NetAddressChain&) = delete;
+
+    std::size_t Count() const override { return list_.size(); }
+    NetSocket ConnectBefore(std::size_t index, NetClock::time_point deadline,
+                            NetOpenFailure& why) override {
+        return Connect(*list_[index], deadline, why);
+    }
+
+  private:
+    Info* found_;
+    std::vector<const Info*> list_;
 };
 
 // Whether NetStartup has succeeded (and NetShutdown has not come since).

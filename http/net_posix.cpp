@@ -55,10 +55,10 @@ NetOpenFailure FailureOf(int error) {
 }
 
 // The socket is non-blocking so that the connect, and later every send and
-// receive, waits only as long as its limit allows. -1 when it does not connect.
-int ConnectAddress(const addrinfo& address, Clock::time_point deadline, NetOpenFailure& why) {
+// receive, waits only as long as its limit allows. NoSocket when it does not connect.
+NetSocket ConnectAddress(const addrinfo& address, Clock::time_point deadline, NetOpenFailure& why) {
     int fd = socket(address.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
+    if (fd < 0) return NoSocket;
     int error = connect(fd, address.ai_addr, address.ai_addrlen) == 0 ? 0 : errno;
     if (error == EINPROGRESS || error == EINTR) {
         if (WaitUntil(fd, POLLOUT, deadline)) {
@@ -71,29 +71,10 @@ int ConnectAddress(const addrinfo& address, Clock::time_point deadline, NetOpenF
     if (error == 0) return fd;
     why = FailureOf(error);
     close(fd);
-    return -1;
+    return NoSocket;
 }
 
-class PosixAddresses final : public NetAddresses {
-  public:
-    explicit PosixAddresses(addrinfo* found) : found_(found) {
-        for (addrinfo* address = found; address; address = address->ai_next)
-            list_.push_back(address);
-    }
-    ~PosixAddresses() override { freeaddrinfo(found_); }
-    PosixAddresses(const PosixAddresses&) = delete;
-    PosixAddresses& operator=(const PosixAddresses&) = delete;
-
-    std::size_t Count() const override { return list_.size(); }
-    NetSocket ConnectBefore(std::size_t index, Clock::time_point deadline,
-                            NetOpenFailure& why) override {
-        return ConnectAddress(*list_[index], deadline, why);
-    }
-
-  private:
-    addrinfo* found_;
-    std::vector<const addrinfo*> list_;
-};
+using PosixAddresses = NetAddressChain<addrinfo, freeaddrinfo, ConnectAddress>;
 
 // An error that means "try again once the socket is ready".
 bool WouldBlock() {

@@ -95,10 +95,11 @@ bool WaitConnected(SOCKET socket, Clock::time_point deadline, bool& timed_out) {
     }
 }
 
-SOCKET ConnectAddress(const ADDRINFOW& address, Clock::time_point deadline, NetOpenFailure& why) {
+NetSocket ConnectAddress(const ADDRINFOW& address, Clock::time_point deadline,
+                         NetOpenFailure& why) {
     SOCKET socket = WSASocketW(address.ai_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
-    if (socket == INVALID_SOCKET) return INVALID_SOCKET;
+    if (socket == INVALID_SOCKET) return NoSocket;
     u_long nonblocking = 1;
     int error = WSAEINVAL;
     if (ioctlsocket(socket, FIONBIO, &nonblocking) == 0) {
@@ -113,33 +114,17 @@ SOCKET ConnectAddress(const ADDRINFOW& address, Clock::time_point deadline, NetO
             if (!connected && error == 0) error = WSAECONNABORTED;
         }
     }
-    if (error == 0) return socket;
+    if (error == 0) return static_cast<NetSocket>(socket);
     why = FailureOf(error);
     closesocket(socket);
-    return INVALID_SOCKET;
+    return NoSocket;
 }
 
-class Win32Addresses final : public NetAddresses {
-  public:
-    explicit Win32Addresses(ADDRINFOW* found) : found_(found) {
-        for (ADDRINFOW* address = found; address; address = address->ai_next)
-            list_.push_back(address);
-    }
-    ~Win32Addresses() override { FreeAddrInfoW(found_); }
-    Win32Addresses(const Win32Addresses&) = delete;
-    Win32Addresses& operator=(const Win32Addresses&) = delete;
+void FreeAddresses(ADDRINFOW* found) {
+    FreeAddrInfoW(found);
+}
 
-    std::size_t Count() const override { return list_.size(); }
-    NetSocket ConnectBefore(std::size_t index, Clock::time_point deadline,
-                            NetOpenFailure& why) override {
-        SOCKET socket = ConnectAddress(*list_[index], deadline, why);
-        return socket == INVALID_SOCKET ? NoSocket : static_cast<NetSocket>(socket);
-    }
-
-  private:
-    ADDRINFOW* found_;
-    std::vector<const ADDRINFOW*> list_;
-};
+using Win32Addresses = NetAddressChain<ADDRINFOW, FreeAddresses, ConnectAddress>;
 
 // What a failed send or receive means to the caller.
 int64_t Failed() {
