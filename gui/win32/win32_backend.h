@@ -1,8 +1,9 @@
 // What the files of the Win32 backend share among themselves, file by file in
 // the order of their layers: the fonts and the registry at the bottom, the
 // controls, lists, events, notifications and instance above them, and the
-// frame's window procedure (window.cpp) on top, which alone calls the
-// handlers of the others. Not part of the seam; app/ never sees it.
+// frame's window procedure (window.cpp) on top, which hands the frame's
+// messages to their handlers below. No file calls one above it, and no two
+// call each other. Not part of the seam; app/ never sees it.
 #pragma once
 
 #include <windows.h>
