@@ -1,8 +1,23 @@
 #include "gui/backend.h"
 
 #include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
 
 #include "gui/gui.h"
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Progress during a transfer is shown at most four times a second.
+constexpr auto RefreshInterval = std::chrono::milliseconds(250);
+// Windows calls a window that has not looked at its messages for five seconds
+// "not responding"; a transfer's loop looks more often than that.
+constexpr auto LongestTransferSlice = std::chrono::milliseconds(1000);
+
+}  // namespace
 
 void QueueControlEvent(int control, int type, bool collapse) {
     QueueGuiEvent({ControlEvent, ControlWindowNumber(), control, type}, collapse);
@@ -63,4 +78,40 @@ void StopSlotTimer(int window, int identifier) {
 Colour RgbColor(int red, int green, int blue) {
     return std::clamp(red, 0, 255) + std::clamp(green, 0, 255) * 256 +
            static_cast<Colour>(std::clamp(blue, 0, 255)) * 65536;
+}
+
+int KeepPaintingWhile(const std::function<int()>& work, const std::function<void()>& refresh) {
+    if (!work) return 0;
+    if (!BeginTransferWait()) return work();
+    TickAllowance no_ticks(0, false);
+    std::atomic<bool> done{false};
+    int result = 0;
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            result = work();
+            done.store(true);
+            WakeTransferWait();
+        });
+    } catch (const std::system_error&) {
+        EndTransferWait();
+        return work();  // no thread to spare: the window just does not paint meanwhile
+    }
+    auto next_refresh = SteadyClock::now() + RefreshInterval;
+    while (!done.load()) {
+        auto slice = LongestTransferSlice;
+        if (refresh) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_refresh -
+                                                                              SteadyClock::now());
+            slice = std::clamp(left, std::chrono::milliseconds(0), slice);
+        }
+        WaitTransferSlice(slice);
+        if (refresh && !done.load() && SteadyClock::now() >= next_refresh) {
+            refresh();
+            next_refresh = SteadyClock::now() + RefreshInterval;
+        }
+    }
+    worker.join();
+    EndTransferWait();
+    return result;
 }

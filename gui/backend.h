@@ -4,6 +4,7 @@
 // seam; app/ never sees it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -51,3 +52,12 @@ int64_t TimerClockMs();
 void RearmAlarm();
 // Makes the backend run the pending ticks as soon as its loop turns.
 void RunPendingTicksSoon();
+
+// A transfer's wait (KeepPaintingWhile). Begin says whether there is a window to
+// keep painting; Wake comes from the worker thread when the work is done; a
+// slice paints, runs timers and posted work, and leaves input queued, for up to
+// longest or until woken.
+bool BeginTransferWait();
+void WakeTransferWait();
+void WaitTransferSlice(std::chrono::milliseconds longest);
+void EndTransferWait();

@@ -22,5 +22,11 @@ TlsSession* TlsStart(NetConnection& connection, std::string_view host,
     TlsFailure& failure = why ? *why : ignored;
     failure = TlsFailure::Other;
     std::optional<TlsPeer> peer = TlsPeerOf(host);
-    return peer ? TlsOpen(connection, *peer, deadline, failure) : nullptr;
+    if (!peer) return nullptr;
+    TlsSession* session = TlsNewSession(connection);
+    if (!session) return nullptr;
+    failure = TlsHandshake(*session, *peer, deadline);
+    if (failure == TlsFailure::None) return session;
+    TlsEnd(session);
+    return nullptr;
 }

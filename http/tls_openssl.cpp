@@ -19,7 +19,7 @@ struct TlsSession {
     NetConnection connection;  // a copy: the caller's may move, the socket does not
     SSL_CTX* context = nullptr;
     SSL* ssl = nullptr;
-    bool failed = false;         // a close_notify of ours would make no sense after this
+    bool failed = true;  // no close_notify of ours makes sense before a handshake or after a fault
     std::optional<int64_t> end;  // 0 or -1, seen while returning bytes, owed next time
 };
 
@@ -161,16 +161,18 @@ TlsFailure Handshake(TlsSession& session, Clock::time_point deadline) {
 
 }  // namespace
 
-TlsSession* TlsOpen(NetConnection& connection, const TlsPeer& peer,
-                    std::chrono::steady_clock::time_point deadline, TlsFailure& failure) {
+TlsSession* TlsNewSession(NetConnection& connection) {
     TlsSession* session = new (std::nothrow) TlsSession;
-    if (!session) return nullptr;
-    session->connection = connection;
-    if (Configure(*session, peer)) failure = Handshake(*session, deadline);
-    if (failure == TlsFailure::None) return session;
-    session->failed = true;
-    TlsEnd(session);
-    return nullptr;
+    if (session) session->connection = connection;
+    return session;
+}
+
+TlsFailure TlsHandshake(TlsSession& session, const TlsPeer& peer,
+                        std::chrono::steady_clock::time_point deadline) {
+    TlsFailure failure =
+        Configure(session, peer) ? Handshake(session, deadline) : TlsFailure::Other;
+    session.failed = failure != TlsFailure::None;
+    return failure;
 }
 
 int TlsSendAll(TlsSession& session, const char* data, std::size_t length,

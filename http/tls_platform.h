@@ -23,6 +23,9 @@ struct TlsPeer {
 std::optional<TlsPeer> TlsPeerOf(std::string_view host);
 
 // The library's half of TlsStart, for a peer that TlsPeerOf gave: a session
-// that has shaken hands and checked the peer before deadline, or nullptr with why.
-TlsSession* TlsOpen(NetConnection& connection, const TlsPeer& peer,
-                    std::chrono::steady_clock::time_point deadline, TlsFailure& why);
+// over connection (nullptr without memory), and its handshake with the check of
+// the peer before deadline. TlsEnd sends close_notify only after a handshake
+// that succeeded.
+TlsSession* TlsNewSession(NetConnection& connection);
+TlsFailure TlsHandshake(TlsSession& session, const TlsPeer& peer,
+                        std::chrono::steady_clock::time_point deadline);

@@ -40,7 +40,7 @@ struct TlsSession {
     std::size_t incoming_used = 0;
     std::vector<char> plain;  // one decrypted record, not yet handed out
     std::size_t plain_taken = 0;
-    bool failed = false;         // a close_notify of ours would make no sense after this
+    bool failed = true;  // no close_notify of ours makes sense before a handshake or after a fault
     std::optional<int64_t> end;  // 0 or -1, seen while returning bytes, owed next time
 };
 
@@ -329,24 +329,27 @@ void SendCloseNotify(TlsSession& session) {
 
 }  // namespace
 
-TlsSession* TlsOpen(NetConnection& connection, const TlsPeer& peer,
-                    std::chrono::steady_clock::time_point deadline, TlsFailure& failure) {
+TlsSession* TlsNewSession(NetConnection& connection) {
     TlsSession* session = new (std::nothrow) TlsSession;
     if (!session) return nullptr;
     session->connection = connection;
     session->incoming.resize(IncomingSize);
-    session->target = WideFromUtf8(peer.name);
-    if (AcquireCredentials(*session)) failure = Handshake(*session, deadline);
-    if (failure == TlsFailure::None &&
-        (QueryContextAttributesW(&session->context, SECPKG_ATTR_STREAM_SIZES, &session->sizes) !=
-             SEC_E_OK ||
-         session->sizes.cbMaximumMessage == 0))
-        failure = TlsFailure::Other;
-    if (failure == TlsFailure::None) failure = PeerFailure(*session, peer);
-    if (failure == TlsFailure::None) return session;
-    session->failed = true;
-    TlsEnd(session);
-    return nullptr;
+    return session;
+}
+
+TlsFailure TlsHandshake(TlsSession& session, const TlsPeer& peer,
+                        std::chrono::steady_clock::time_point deadline) {
+    session.target = WideFromUtf8(peer.name);
+    if (!AcquireCredentials(session)) return TlsFailure::Other;
+    TlsFailure failure = Handshake(session, deadline);
+    if (failure != TlsFailure::None) return failure;
+    if (QueryContextAttributesW(&session.context, SECPKG_ATTR_STREAM_SIZES, &session.sizes) !=
+            SEC_E_OK ||
+        session.sizes.cbMaximumMessage == 0)
+        return TlsFailure::Other;
+    failure = PeerFailure(session, peer);
+    session.failed = failure != TlsFailure::None;
+    return failure;
 }
 
 int TlsSendAll(TlsSession& session, const char* data, std::size_t length,

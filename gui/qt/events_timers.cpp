@@ -12,11 +12,8 @@
 #include <QTimer>
 #include <QTimerEvent>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <limits>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "gui/backend.h"
@@ -30,8 +27,6 @@ namespace {
 // Qt's timers take int milliseconds and run on the steady clock: the alarm is
 // reached in steps of at most a day, each measured again on the boot clock.
 constexpr int64_t LongestStepMs = 24 * 3600 * 1000;
-// Progress during a transfer is shown at most four times a second.
-constexpr int RefreshIntervalMs = 250;
 
 class TimerHost : public QObject {
   protected:
@@ -133,35 +128,27 @@ void PaintPending() {
     }
 }
 
-int KeepPaintingWhile(const std::function<int()>& work, const std::function<void()>& refresh) {
-    if (!work) return 0;
-    auto* dispatcher = QAbstractEventDispatcher::instance();
-    if (!dispatcher) return work();
-    TickAllowance no_ticks(0, false);
-    std::atomic<bool> done{false};
-    int result = 0;
-    std::thread worker;
-    try {
-        worker = std::thread([&] {
-            result = work();
-            done.store(true);
-            dispatcher->wakeUp();
-        });
-    } catch (const std::system_error&) {
-        return work();  // no thread to spare: the window just does not paint meanwhile
-    }
-    QTimer progress;
-    if (refresh) {
-        QObject::connect(&progress, &QTimer::timeout, [&] {
-            if (!done.load()) refresh();
-        });
-        progress.start(RefreshIntervalMs);
-    }
-    while (!done.load()) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                                        QEventLoop::WaitForMoreEvents);
-    }
-    progress.stop();
-    worker.join();
-    return result;
+namespace {
+QAbstractEventDispatcher* TransferDispatcher = nullptr;
+}
+
+bool BeginTransferWait() {
+    TransferDispatcher = QAbstractEventDispatcher::instance();
+    return TransferDispatcher != nullptr;
+}
+
+void WakeTransferWait() {
+    TransferDispatcher->wakeUp();
+}
+
+void WaitTransferSlice(std::chrono::milliseconds longest) {
+    QTimer slice;
+    slice.setSingleShot(true);
+    slice.start(longest);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                    QEventLoop::WaitForMoreEvents);
+}
+
+void EndTransferWait() {
+    TransferDispatcher = nullptr;
 }

@@ -9,11 +9,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <limits>
-#include <system_error>
-#include <thread>
 
 #include "gui/backend.h"
 #include "gui/boot_clock.h"
@@ -30,11 +27,6 @@ using SteadyClock = std::chrono::steady_clock;
 // steps of at most a minute, each measured again on the boot clock, so a slot
 // that came due asleep ticks within a minute of the wake-up.
 constexpr int64_t LongestStepMs = 60 * 1000;
-// Progress during a transfer is shown at most four times a second.
-constexpr auto RefreshInterval = std::chrono::milliseconds(250);
-// Windows calls a window that has not looked at its messages for five seconds
-// "not responding"; a transfer's loop looks more often than that.
-constexpr DWORD LongestTransferWaitMs = 1000;
 
 // Tab and Shift+Tab move the focus through the enabled, visible controls in
 // the order of their creation, as in a dialog box, and report nothing.
@@ -154,43 +146,27 @@ void PaintPending() {
     }
 }
 
-int KeepPaintingWhile(const std::function<int()>& work, const std::function<void()>& refresh) {
-    if (!work) return 0;
-    if (!FrameHandle()) return work();
-    HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!finished) return work();
-    TickAllowance no_ticks(0, false);
-    std::atomic<bool> done{false};
-    int result = 0;
-    std::thread worker;
-    try {
-        worker = std::thread([&] {
-            result = work();
-            done.store(true);
-            SetEvent(finished);
-        });
-    } catch (const std::system_error&) {
-        CloseHandle(finished);
-        return work();  // no thread to spare: the window just does not paint meanwhile
-    }
-    auto next_refresh = SteadyClock::now() + RefreshInterval;
-    while (!done.load()) {
-        DWORD timeout = LongestTransferWaitMs;
-        if (refresh) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_refresh -
-                                                                              SteadyClock::now());
-            timeout = static_cast<DWORD>(std::clamp<int64_t>(left.count(), 0, timeout));
-        }
-        // Input is not waited for: it stays queued for after the transfer.
-        MsgWaitForMultipleObjectsEx(1, &finished, timeout,
-                                    QS_PAINT | QS_POSTMESSAGE | QS_SENDMESSAGE | QS_TIMER, 0);
-        DispatchAllButInput();
-        if (refresh && !done.load() && SteadyClock::now() >= next_refresh) {
-            refresh();
-            next_refresh = SteadyClock::now() + RefreshInterval;
-        }
-    }
-    worker.join();
-    CloseHandle(finished);
-    return result;
+namespace {
+HANDLE TransferDone = nullptr;
+}
+
+bool BeginTransferWait() {
+    if (!FrameHandle()) return false;
+    TransferDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return TransferDone != nullptr;
+}
+
+void WakeTransferWait() {
+    SetEvent(TransferDone);
+}
+
+void WaitTransferSlice(std::chrono::milliseconds longest) {
+    MsgWaitForMultipleObjectsEx(1, &TransferDone, static_cast<DWORD>(longest.count()),
+                                QS_PAINT | QS_POSTMESSAGE | QS_SENDMESSAGE | QS_TIMER, 0);
+    DispatchAllButInput();
+}
+
+void EndTransferWait() {
+    CloseHandle(TransferDone);
+    TransferDone = nullptr;
 }

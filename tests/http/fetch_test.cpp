@@ -71,114 +71,130 @@ TEST(PlanHttpRequest, BuildsTheExactRequestOrNone) {
 std::string Answer(std::string_view head, std::string_view body) {
     return std::string(head) + "\r\n\r\n" + std::string(body);
 }
+const std::string Old = "old contents";
+
 class Fetch : public FetchTest {
   protected:
-    Fetch() : FetchTest({2s, 2s, 750ms}) {}
+    Fetch() : FetchTest({1500ms, 2s, 500ms}) {}
 
-    // Fetches from the server over an old file; no other file may be left.
-    int FetchFrom(LoopbackServer& server, std::string_view path = "f.bin") {
-        dir_.Write("out.bin", "old contents");
-        int result = FetchHttpFile(server.Url(path), target_);
+    // Fetches url over an old file, and checks that the report agrees with the
+    // result and that no other file is left beside the target.
+    FetchReport FetchOverOld(const std::string& url, const std::string& path) {
+        dir_.Write("out.bin", Old);
+        FetchReport report;
+        report.failure = "stale";
+        int result = FetchHttpFile(url, path, nullptr, &report);
+        EXPECT_EQ(result, report.failure.empty() ? 1 : 0) << url;
+        EXPECT_EQ(report.reason == FetchFailure::None, report.failure.empty()) << url;
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
-            names.push_back(entry.path().filename().string());
+            if (!entry.is_directory()) names.push_back(entry.path().filename().string());
         }
-        EXPECT_EQ(names, std::vector<std::string>{"out.bin"});
-        return result;
+        EXPECT_EQ(names, std::vector<std::string>{"out.bin"}) << url;
+        return report;
     }
 };
 
 TEST_F(Fetch, SendsThePlannedRequestOnTheWire) {
     LoopbackServer server(Answer(Ok + "Content-Length: 2", "ok"));
-    EXPECT_EQ(FetchFrom(server, "d/a b%41\r\nX: y?q=1#f"), 1);
+    EXPECT_EQ(FetchOverOld(server.Url("d/a b%41\r\nX: y?q=1#f"), target_).failure, "");
     server.Stop();
     std::string host = "127.0.0.1:" + std::to_string(server.Port());
     EXPECT_EQ(server.Request(), Request("d/a%20b%41%0D%0AX:%20y?q=1#f", host));
 }
 
-struct Case {
-    const char* name;
-    std::vector<ServerPiece> answer;
-    AnswerEnd end;
-    std::string saved;  // the file afterwards
-};
-
+// Each answer, and how a fetch of it ends: the failure the user reads, and the
+// file, which is replaced only by a complete body.
 TEST_F(Fetch, ReplacesTheFileOnlyWithACompleteBody) {
     const std::string counted = Answer(Ok + "Content-Length: 11", "hello world");
-    const std::string chunked = Answer(Ok + "Transfer-Encoding: chunked",
-                                       "5;e=1\r\nhello\r\n6\r\n world\r\n0\r\nT: x\r\n\r\n");
-    const std::string old = "old contents";
-    const Case cases[] = {
-        {"counted", {{counted + "EXTRA"}}, AnswerEnd::Close, "hello world"},
-        {"counted in pieces", EveryBytes(counted, 7, 10ms), AnswerEnd::Close, "hello world"},
-        {"counted, left open", {{counted}}, AnswerEnd::Stall, "hello world"},
-        {"no blank", {{Answer(Ok + "Content-Length:3", "12345")}}, AnswerEnd::Close, "123"},
-        {"chunked, left open", {{chunked}}, AnswerEnd::Stall, "hello world"},
+    const std::string chunked_head = Ok + "Transfer-Encoding: chunked";
+    const std::string chunked =
+        Answer(chunked_head, "5;e=1\r\nhello\r\n6\r\n world\r\n0\r\nT: x\r\n\r\n");
+    const std::string short_body = Answer(Ok + "Content-Length: 10", "short");
+    const auto close = AnswerEnd::Close, stall = AnswerEnd::Stall;
+    const struct {
+        std::vector<ServerPiece> answer;
+        AnswerEnd end;
+        std::string failure;
+        std::string saved = Old;
+    } cases[] = {
+        {{{counted + "EXTRA"}}, close, "", "hello world"},
+        {EveryBytes(counted, 7, 10ms), close, "", "hello world"},
+        {{{counted}}, stall, "", "hello world"},
+        {{{Answer(Ok + "Content-Length:3", "12345")}}, close, "", "123"},
+        {{{chunked}}, stall, "", "hello world"},
         // Cuts inside the head, a size line, the CR LF after data and the trailer.
-        {"chunked in pieces", Pieces(chunked, {30, 30, 4, 9, 1, 3, 12, 1, 1, 9}, 15ms),
-         AnswerEnd::Close, "hello world"},
-        {"until close", Pieces(Answer("HTTP/1.0 200 OK", "ab\r\n\r\ncd"), {10, 12}, 15ms),
-         AnswerEnd::Close, "ab\r\n\r\ncd"},
-        {"not decoded",
-         {{Answer(Ok + "Transfer-Encoding: gzip", "\x1f\x8bz")}},
-         AnswerEnd::Close,
-         "\x1f\x8bz"},
-        {"found, nowhere to go", {{Answer("HTTP/1.1 302 Found", "<a>")}}, AnswerEnd::Close, "<a>"},
-        {"not found", {{Answer("HTTP/1.1 404 Not Found", "page")}}, AnswerEnd::Close, old},
-        {"200 in the reason", {{Answer("HTTP/1.1 500 not 200", "x")}}, AnswerEnd::Close, old},
-        {"no answer", {}, AnswerEnd::Close, old},
-        {"head never ends", {{Ok + "Content-Length: 5\r\n"}}, AnswerEnd::Stall, old},
-        {"head cut by close", {{Ok + "Content-Length: 5\r\n"}}, AnswerEnd::Close, old},
-        {"oversized head",
-         {{Answer(Ok + "X: " + std::string(70000, 'x'), "")}},
-         AnswerEnd::Close,
-         old},
-        {"negative length", {{Answer(Ok + "Content-Length: -1", "b")}}, AnswerEnd::Close, old},
-        {"short body", {{Answer(Ok + "Content-Length: 10", "short")}}, AnswerEnd::Close, old},
-        {"stalled body", {{Answer(Ok + "Content-Length: 10", "short")}}, AnswerEnd::Stall, old},
-        {"no last chunk",
-         {{Answer(Ok + "Transfer-Encoding: chunked", "1\r\nh\r\n")}},
-         AnswerEnd::Close,
-         old},
-        {"bad chunk size",
-         {{Answer(Ok + "Transfer-Encoding: chunked", "1\r\nh\r\nz\r\n")}},
-         AnswerEnd::Close,
-         old},
-        {"silence before close", {{Answer("HTTP/1.0 200 OK", "part")}}, AnswerEnd::Stall, old},
+        {Pieces(chunked, {30, 30, 4, 9, 1, 3, 12, 1, 1, 9}, 15ms), close, "", "hello world"},
+        {Pieces(Answer("HTTP/1.0 200 OK", "ab\r\n\r\ncd"), {10, 12}, 15ms), close, "",
+         "ab\r\n\r\ncd"},
+        {{{Answer(Ok + "Transfer-Encoding: gzip", "\x1f\x8bz")}}, close, "", "\x1f\x8bz"},
+        {{{Answer("HTTP/1.1 302 Found", "<a>")}}, close, "", "<a>"},  // nowhere to go
+        {{{Answer("HTTP/1.1 404 Not Found", "page")}}, close, "HTTP 404"},
+        {{{Answer("HTTP/1.1 500 not 200", "x")}}, close, "HTTP 500"},
+        {{}, close, "server sent no answer"},
+        {{{"SSH-2.0-x\r\n\r\n"}}, close, "not an HTTP answer"},
+        {{{Ok + "Content-Length: 5\r\n"}}, stall, "server went silent"},
+        {{{Ok + "Content-Length: 5\r\n"}}, close, "answer cut short"},
+        {{{Answer(Ok + "X: " + std::string(70000, 'x'), "")}}, close, "headers too long"},
+        {{{Answer(Ok + "Content-Length: -1", "b")}}, close, "invalid length in the answer"},
+        {{{short_body}}, close, "broke off at 50%"},
+        {{{short_body}}, stall, "server went silent at 50%"},
+        {{{Answer(chunked_head, "1\r\nh\r\n")}}, close, "broke off after 1 byte"},
+        {{{Answer(chunked_head, "1\r\nh\r\nz\r\n")}}, close, "malformed chunk"},
+        {{{Answer("HTTP/1.0 200 OK", "part")}}, stall, "server went silent after 4 bytes"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        const std::string what = c.failure + " / " + c.saved;
         LoopbackServer server(c.answer, c.end);
-        EXPECT_EQ(FetchFrom(server), c.saved == old ? 0 : 1) << c.name;
-        EXPECT_EQ(ReadWholeFile(target_), c.saved) << c.name;
+        FetchReport report = FetchOverOld(server.Url("f.bin"), target_);
+        EXPECT_EQ(report.failure, c.failure) << what;
+        EXPECT_EQ(report.bytes, c.failure.empty() ? c.saved.size() : 0) << what;
+        EXPECT_EQ(ReadWholeFile(target_), c.saved) << what;
     }
 }
 
-TEST_F(Fetch, MakesNoConnectionWhenItCannotSucceed) {
-    const struct {
-        const char* name;
-        std::string url;  // "#P" stands for the server's port
-        std::string path;
-    } cases[] = {
-        {"no scheme marker", "127.0.0.1:#P/f", target_},
-        {"blank in the host", "http://127.0.0.1 :#P/f", target_},
-        {"target is a directory", "http://127.0.0.1:#P/f", dir_.File("sub")},
-        {"target ends with a separator", "http://127.0.0.1:#P/f", dir_.Path()},
-        {"target directory missing", "http://127.0.0.1:#P/f", dir_.File("missing/f")},
-        {"network layer not started", "http://127.0.0.1:#P/f", target_},
-    };
-    std::filesystem::create_directory(dir_.File("sub"));
-    for (const auto& c : cases) {
-        LoopbackServer server(Answer(Ok + "Content-Length: 2", "ok"));
-        std::string url = c.url;
-        url.replace(url.find("#P"), 2, std::to_string(server.Port()));
-        if (std::string_view(c.name) == "network layer not started") NetShutdown();
-        EXPECT_EQ(FetchHttpFile(url, c.path), 0) << c.name;
-        NetStartup();
-        server.Stop();
-        EXPECT_EQ(server.Connections(), 0) << c.name;
+// Links and targets that cannot lead to a file: the fetch says why, and does not
+// connect to a server where it could know beforehand.
+TEST_F(Fetch, SaysWhyNoConnectionWasMade) {
+    LoopbackServer server(Answer(Ok + "Content-Length: 2", "ok"));  // never to be asked
+    int closed_port = 0;
+    {
+        LoopbackServer gone("");
+        closed_port = gone.Port();
     }
-    EXPECT_FALSE(std::filesystem::exists(target_));
+    int full_port = 0;
+    ServerSocket listener = NoServerSocket;
+    ServerSocket filler = NoServerSocket;
+    ASSERT_TRUE(ListenWithFullQueue(full_port, listener, filler));
+    auto at = [](int port) { return "http://127.0.0.1:" + std::to_string(port) + "/f"; };
+    const std::string port = std::to_string(server.Port());
+    std::filesystem::create_directory(dir_.File("sub"));
+    const struct {
+        std::string url;
+        std::string path;
+        std::string failure;
+    } cases[] = {
+        {"127.0.0.1:" + port + "/f", target_, "not an http or https link"},
+        {"ftp://127.0.0.1:" + port + "/f", target_, "not an http or https link"},
+        {"http://127.0.0.1 :" + port + "/f", target_, "not an http or https link"},
+        {at(server.Port()), dir_.File("sub"), "a folder has the file's name"},
+        {at(server.Port()), dir_.Path(), "a folder has the file's name"},
+        {at(server.Port()), dir_.File("missing/f"), "download folder missing"},
+        {at(closed_port), target_, "connection refused"},
+        {"http://nowhere.invalid/f", target_, "host not found"},
+        {at(full_port), target_, "no answer within 1.5 s"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FetchOverOld(c.url, c.path).failure, c.failure) << c.url << " into " << c.path;
+    NetShutdown();
+    EXPECT_NE(FetchOverOld(at(server.Port()), target_).failure, "");
+    NetStartup();
+    server.Stop();
+    EXPECT_EQ(server.Connections(), 0);
+    EXPECT_EQ(ReadWholeFile(target_), Old);
     EXPECT_TRUE(std::filesystem::is_empty(dir_.File("sub")));
+    CloseServerSocket(filler);
+    CloseServerSocket(listener);
 }
 
 // The temporary file, the write and the rename go through the platform's own
@@ -188,7 +204,7 @@ TEST_F(Fetch, SavesIntoADirectoryNamedInAnyScript) {
         std::string directory = dir_.File(name) + PathSeparator;
         ASSERT_TRUE(std::filesystem::create_directory(NativePath(directory))) << name;
         LoopbackServer server(Answer(Ok + "Content-Length: 2", "ok"));
-        EXPECT_EQ(FetchHttpFile(server.Url("f.bin"), directory + "f.bin"), 1) << name;
+        EXPECT_EQ(FetchOverOld(server.Url("f.bin"), directory + "f.bin").failure, "") << name;
         EXPECT_EQ(ReadWholeFile(directory + "f.bin"), "ok") << name;
         auto entries = std::filesystem::directory_iterator(NativePath(directory));
         EXPECT_EQ(std::distance(entries, {}), 1) << name;

@@ -36,7 +36,7 @@ class Redirects : public FetchTest {
 };
 
 // Each case: the link's target, the hops the server answers in order (target,
-// answer), and what the file holds afterwards.
+// answer), what the file holds afterwards, and the failure the user reads.
 TEST_F(Redirects, AreFollowedToTheFileOrFailLeavingTheOldOne) {
     ScriptedWebServer server;
     const std::string origin = "127.0.0.1:" + std::to_string(server.Port());
@@ -51,6 +51,7 @@ TEST_F(Redirects, AreFollowedToTheFileOrFailLeavingTheOldOne) {
         std::string link;
         std::vector<Hop> hops;
         std::string saved;
+        std::string failure = "";
     };
     std::vector<Hop> ten, eleven;
     for (int i = 0; i <= 10; ++i) {
@@ -81,12 +82,17 @@ TEST_F(Redirects, AreFollowedToTheFileOrFailLeavingTheOldOne) {
          {{"/f.bin", Redirect(307, "//" + origin + "/n")}, {"/n", Reply(ok, Body)}},
          Body},
         {"ten redirects", "/r0", ten, Body},
-        {"eleven redirects", "/r0", eleven, Old},
-        {"another scheme", "/f.bin", {{"/f.bin", Redirect(301, "ftp://" + origin + "/f")}}, Old},
+        {"eleven redirects", "/r0", eleven, Old, "too many redirects"},
+        {"another scheme",
+         "/f.bin",
+         {{"/f.bin", Redirect(301, "ftp://" + origin + "/f")}},
+         Old,
+         "redirect to a non-web link"},
         {"dead link sent home",
          "/f.bin",
          {{"/f.bin", Redirect(302, "/")}, {"/", Reply(html, "<html>welcome</html>")}},
-         Old},
+         Old,
+         "redirected to a web page"},
         {"a page asked for",
          "/page.html",
          {{"/page.html", Redirect(302, "/p2")}, {"/p2", Reply(html, "<html>page</html>")}},
@@ -95,7 +101,8 @@ TEST_F(Redirects, AreFollowedToTheFileOrFailLeavingTheOldOne) {
         {"redirect to a 404",
          "/f.bin",
          {{"/f.bin", Redirect(301, "/gone")}, {"/gone", Reply("HTTP/1.1 404 Not Found", "")}},
-         Old},
+         Old,
+         "HTTP 404"},
         {"302 without a location",
          "/f.bin",
          {{"/f.bin", Reply("HTTP/1.1 302 Found", "<a>")}},
@@ -105,7 +112,9 @@ TEST_F(Redirects, AreFollowedToTheFileOrFailLeavingTheOldOne) {
         dir_.Write("out.bin", Old);
         for (const Hop& hop : c.hops)
             server.Answer(hop.target, hop.answer);
-        FetchHttpFile(server.Url(c.link), target_);
+        FetchReport report;
+        FetchHttpFile(server.Url(c.link), target_, nullptr, &report);
+        EXPECT_EQ(report.failure, c.failure) << c.name;
         EXPECT_EQ(ReadWholeFile(target_), c.saved) << c.name;
         EXPECT_TRUE(server.UnusedTargets().empty()) << c.name;
         EXPECT_TRUE(server.UnexpectedTargets().empty()) << c.name;
@@ -113,31 +122,41 @@ TEST_F(Redirects, AreFollowedToTheFileOrFailLeavingTheOldOne) {
 }
 
 // Every https server here answers with the file; only its certificate differs.
+// A certificate is refused at once, by name and by address literal alike.
 TEST_F(Redirects, HttpsSavesTheFileOnlyFromAServerThatProvesItsName) {
     ASSERT_TRUE(TrustTestCa());
+    SetFetchLimitsForTests({10s, 5s, 5s});
     const std::string answer =
         "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(Body.size()) + "\r\n\r\n" + Body;
     const struct {
         TlsCert cert;
+        const char* host;
         bool via_redirect;
-        std::string saved;
+        std::string failure;
     } cases[] = {
-        {TlsCert::Good, false, Body},       {TlsCert::Good, true, Body},
-        {TlsCert::WrongName, false, Old},   {TlsCert::Expired, false, Old},
-        {TlsCert::UntrustedCa, false, Old}, {TlsCert::Expired, true, Old},
+        {TlsCert::Good, "localhost", false, ""},
+        {TlsCert::Good, "127.0.0.1", true, ""},
+        {TlsCert::WrongName, "localhost", false, "certificate is for another name"},
+        {TlsCert::WrongName, "127.0.0.1", false, "certificate is for another name"},
+        {TlsCert::Expired, "localhost", true, "certificate expired"},
+        {TlsCert::Expired, "127.0.0.1", false, "certificate expired"},
+        {TlsCert::UntrustedCa, "127.0.0.1", false, "certificate not trusted"},
+        {TlsCert::None, "localhost", false, "secure connection failed"},
     };
     ScriptedWebServer plain;
     for (const auto& c : cases) {
         TlsServer server(answer, c.cert);
         ASSERT_TRUE(server.Ready());
         dir_.Write("out.bin", Old);
-        std::string link = server.Url("f.bin");
+        std::string link = server.Url("f.bin", c.host);
         if (c.via_redirect) {
             plain.Answer("/f.bin", Redirect(301, link));
             link = plain.Url("/f.bin");
         }
-        EXPECT_EQ(FetchHttpFile(link, target_), c.saved == Body ? 1 : 0) << link;
-        EXPECT_EQ(ReadWholeFile(target_), c.saved) << link;
+        FetchReport report;
+        FetchHttpFile(link, target_, nullptr, &report);
+        EXPECT_EQ(report.failure, c.failure) << link;
+        EXPECT_EQ(ReadWholeFile(target_), c.failure.empty() ? Body : Old) << link;
     }
 }
 

@@ -1,7 +1,6 @@
 #include "tests/support/gui_double.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <deque>
@@ -554,24 +553,15 @@ void PaintPending() {
     ++S().paint_pending_calls;
 }
 
-int KeepPaintingWhile(const std::function<int()>& work, const std::function<void()>& refresh) {
+bool BeginTransferWait() {
     ++S().keep_painting_calls;
-    if (!work) return 0;
-    if (!refresh) return work();
-    // As the GUI thread does: work runs aside while refresh shows its progress.
-    std::atomic<bool> done{false};
-    int result = 0;
-    std::thread worker([&] {
-        result = work();
-        done = true;
-    });
-    while (!done) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!done) refresh();
-    }
-    worker.join();
-    return result;
+    return true;
 }
+void WakeTransferWait() {}
+void WaitTransferSlice(std::chrono::milliseconds longest) {
+    std::this_thread::sleep_for(std::min(longest, std::chrono::milliseconds(20)));
+}
+void EndTransferWait() {}
 
 void NotifyArrival(std::string_view fileName, std::string_view link, std::string_view path) {
     S().arrivals.push_back({std::string(fileName), std::string(link), std::string(path)});

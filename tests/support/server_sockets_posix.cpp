@@ -1,28 +1,18 @@
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/loopback_address.h"
 #include "tests/support/server_sockets.h"
 
 namespace {
 
 int Fd(std::intptr_t socket) {
     return static_cast<int>(socket);
-}
-
-sockaddr_in Loopback4(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return address;
 }
 
 }  // namespace
@@ -49,44 +39,30 @@ bool WakeSignal::Signal(std::string_view who) {
 }
 
 ServerSocket ListenOnLoopback(int& port, int backlog, std::string_view who, bool ipv6) {
-    sockaddr_storage address{};
-    socklen_t size = 0;
-    if (ipv6) {
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_addr = in6addr_loopback;
-        size = sizeof *in6;
-    } else {
-        *reinterpret_cast<sockaddr_in*>(&address) = Loopback4(0);
-        size = sizeof(sockaddr_in);
-    }
-    int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        listen(fd, backlog) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    LoopbackAddress address(ipv6, 0);
+    int fd = socket(address.Family(), SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0 || bind(fd, address.Get(), address.size) != 0 || listen(fd, backlog) != 0 ||
+        getsockname(fd, address.Get(), &address.size) != 0) {
         ADD_FAILURE() << who << " cannot listen: errno " << errno;
         if (fd >= 0) close(fd);
         return NoServerSocket;
     }
-    port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                      : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    port = address.Port();
     return fd;
 }
 
 bool HaveIpv6Loopback() {
     int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    LoopbackAddress address(true, 0);
+    bool ok = fd >= 0 && bind(fd, address.Get(), address.size) == 0;
     if (fd >= 0) close(fd);
     return ok;
 }
 
 bool AcceptsConnections(int port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback4(port);
-    bool accepted = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    LoopbackAddress address(false, port);
+    bool accepted = connect(fd, address.Get(), address.size) == 0;
     close(fd);
     return accepted;
 }
@@ -95,9 +71,9 @@ bool ListenWithFullQueue(int& port, ServerSocket& listener, ServerSocket& filler
     listener = ListenOnLoopback(port, 0, "full listener");
     if (listener == NoServerSocket) return false;
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback4(port);
+    LoopbackAddress address(false, port);
     filler = fd;
-    return fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    return fd >= 0 && connect(fd, address.Get(), address.size) == 0;
 }
 
 ServerSocket TryAccept(ServerSocket listener) {

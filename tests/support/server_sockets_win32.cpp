@@ -1,8 +1,6 @@
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include <gtest/gtest.h>
 
+#include "tests/support/loopback_address.h"
 #include "tests/support/server_sockets.h"
 
 namespace {
@@ -21,23 +19,14 @@ bool StartWinsock() {
     return started;
 }
 
-sockaddr_in Loopback4(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<u_short>(port));
-    return address;
-}
-
 SOCKET NewSocket(int family) {
     if (!StartWinsock()) return INVALID_SOCKET;
     return WSASocketW(family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
 }
 
 bool Connect4(SOCKET socket, int port) {
-    sockaddr_in address = Loopback4(port);
-    return socket != INVALID_SOCKET &&
-           connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    LoopbackAddress address(false, port);
+    return socket != INVALID_SOCKET && connect(socket, address.Get(), address.size) == 0;
 }
 
 bool SetNonBlocking(SOCKET socket) {
@@ -90,38 +79,23 @@ bool WakeSignal::Signal(std::string_view who) {
 }
 
 ServerSocket ListenOnLoopback(int& port, int backlog, std::string_view who, bool ipv6) {
-    sockaddr_storage address{};
-    int size = 0;
-    if (ipv6) {
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_addr = in6addr_loopback;
-        size = sizeof *in6;
-    } else {
-        *reinterpret_cast<sockaddr_in*>(&address) = Loopback4(0);
-        size = sizeof(sockaddr_in);
-    }
-    SOCKET socket = NewSocket(address.ss_family);
-    if (socket == INVALID_SOCKET ||
-        bind(socket, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+    LoopbackAddress address(ipv6, 0);
+    SOCKET socket = NewSocket(address.Family());
+    if (socket == INVALID_SOCKET || bind(socket, address.Get(), address.size) != 0 ||
         listen(socket, backlog) != 0 || !SetNonBlocking(socket) ||
-        getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        getsockname(socket, address.Get(), &address.size) != 0) {
         ADD_FAILURE() << who << " cannot listen: error " << WSAGetLastError();
         if (socket != INVALID_SOCKET) closesocket(socket);
         return NoServerSocket;
     }
-    port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                      : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    port = address.Port();
     return static_cast<ServerSocket>(socket);
 }
 
 bool HaveIpv6Loopback() {
     SOCKET socket = NewSocket(AF_INET6);
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_addr = in6addr_loopback;
-    bool ok = socket != INVALID_SOCKET &&
-              bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    LoopbackAddress address(true, 0);
+    bool ok = socket != INVALID_SOCKET && bind(socket, address.Get(), address.size) == 0;
     if (socket != INVALID_SOCKET) closesocket(socket);
     return ok;
 }
