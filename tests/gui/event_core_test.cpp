@@ -48,24 +48,4 @@ TEST(SlotTimers, CountCalendarTimeAndTickOnceAfterASleepHoweverLong) {
     }
 }
 
-// A tick that ran inside some other wait (a message box) is owed to the next
-// wait, which returns it before it lets the timer tick again.
-TEST(SlotTimers, ATickOutsideTheMainWaitIsReportedByTheNextWaitAlone) {
-    ResetEventCore();
-    Ticked.clear();
-    ArmSlotTimer(MainWindow, 4, Minute, Record, 0);
-    {
-        TickAllowance message_box(TickAllowance::Unlimited, false);
-        ExpireSlotTimers(Minute);
-    }
-    ExpireSlotTimers(2 * Minute);  // due again before the main loop waits
-    EXPECT_EQ(Ticked, std::vector<int>{4});
-    EXPECT_EQ(TakeReadyEvent(), TimerMessage);
-    EXPECT_EQ(Ticked, std::vector<int>{4});
-    DropSlotTimer(MainWindow, 4);  // what the pass does for a finished slot
-    EXPECT_EQ(TakeReadyEvent(), 0);
-    EXPECT_FALSE(RunOnePendingTick());
-    EXPECT_EQ(Ticked, std::vector<int>{4});
-}
-
 }  // namespace

@@ -97,25 +97,6 @@ TEST_F(GuiDouble, ChoosingTheSameItemAgainStillQueuesAChoice) {
     EXPECT_EQ(SelectedIndex(Combo), 1);
 }
 
-TEST_F(GuiDouble, AskedTicksRunOncePerTimerAfterQueuedEventsAndNotWhenStopped) {
-    StartSlotTimer(MainWindow, 3, 3600000, RecordTick);
-    StartSlotTimer(MainWindow, 5, 7200000, RecordTick);
-    EXPECT_FALSE(TickSlot(4));
-    ListEvent(LeftClick);
-    TickSlot(3);
-    TickSlot(3);
-    TickSlot(5);
-    PaintPending();
-    EXPECT_TRUE(Ticked.empty());
-    EXPECT_EQ(WaitEvent(-1), ControlEvent);
-    EXPECT_EQ(WaitEvent(-1), TimerMessage);
-    EXPECT_EQ(EventType(), -1);
-    StopSlotTimer(MainWindow, 5);
-    EXPECT_EQ(WaitEvent(-1), 0);
-    EXPECT_EQ(Ticked, (std::vector<int>{3}));
-    EXPECT_EQ(PaintPendingCount(), 1);
-}
-
 TEST_F(GuiDouble, MessageBoxesAnswerFromTheScriptAndRunTheirTicks) {
     StartSlotTimer(MainWindow, 2, 60000, RecordTick);
     ScriptAnswers({AnswerYes});

@@ -186,9 +186,6 @@ TEST_F(Fetch, SaysWhyNoConnectionWasMade) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(FetchOverOld(c.url, c.path).failure, c.failure) << c.url << " into " << c.path;
-    NetShutdown();
-    EXPECT_NE(FetchOverOld(at(server.Port()), target_).failure, "");
-    NetStartup();
     server.Stop();
     EXPECT_EQ(server.Connections(), 0);
     EXPECT_EQ(ReadWholeFile(target_), Old);

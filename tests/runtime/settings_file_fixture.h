@@ -2,6 +2,12 @@
 // Tavimor.ini in it, and a look at what else lies there afterwards.
 #pragma once
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -40,6 +46,15 @@ class SettingsFileTest : public ::testing::Test {
 
     TempDir dir;
 };
+
+// The number of this process, as a writer's temporary file names it.
+inline long ThisProcessId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return getpid();
+#endif
+}
 
 inline const std::vector<std::string> OnlyIni = {"Tavimor.ini"};
 

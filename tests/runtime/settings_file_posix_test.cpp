@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-
 #include "tests/runtime/settings_file_fixture.h"
 
 namespace {
@@ -64,20 +62,6 @@ TEST_F(SettingsFileTest, CreateReplacesTheFileOnlyAtCloseAndKeepsItsModeAndLinks
     EXPECT_TRUE(fs::is_symlink(dir.File("Tavimor.ini")));
     EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-}
-
-// A writer killed mid-save leaves its temporary file; the next save removes it.
-TEST_F(SettingsFileTest, SaveRemovesTemporariesOfDeadWritersOnly) {
-    const std::vector<std::string> kept = {".Tavimor.ini.1.1.tmp", ".Tavimor.ini.x.1.tmp",
-                                           ".other.ini.999999999.1.tmp", "Tavimor.ini"};
-    for (const std::string& name : kept)
-        dir.Write(name, "keep");
-    dir.Write(".Tavimor.ini.999999999.3.tmp", "stale");  // beyond any pid
-    ASSERT_NE(CreateSettingsFile(dir.File("Tavimor.ini")), 0);
-    EXPECT_NE(CloseSettingsFile(), 0);
-    std::vector<std::string> names = Entries();
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, kept);
 }
 
 TEST_F(SettingsFileTest, AFifoIsNoSettingsFileAndNeverBlocks) {

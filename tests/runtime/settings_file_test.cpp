@@ -1,5 +1,6 @@
 #include "runtime/settings_file.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <random>
@@ -235,6 +236,23 @@ TEST_F(SettingsFileTest, HugeLineWithoutLineEnd) {
 }
 
 // ---- Missing documents ----
+
+// A writer killed mid-save leaves its temporary file; the next save removes it,
+// but never a live writer's (our own process here) nor another file's.
+TEST_F(SettingsFileTest, SaveRemovesTemporariesOfDeadWritersOnly) {
+    const std::string live = ".Tavimor.ini." + std::to_string(ThisProcessId()) + ".9.tmp";
+    std::vector<std::string> kept = {live, ".Tavimor.ini.x.1.tmp", ".other.ini.999999996.1.tmp",
+                                     "Tavimor.ini"};
+    for (const std::string& name : kept)
+        dir.Write(name, "keep");
+    dir.Write(".Tavimor.ini.999999996.3.tmp", "stale");  // beyond any process id in use
+    ASSERT_NE(CreateSettingsFile(dir.File("Tavimor.ini")), 0);
+    EXPECT_NE(CloseSettingsFile(), 0);
+    std::vector<std::string> names = Entries();
+    std::sort(names.begin(), names.end());
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(names, kept);
+}
 
 TEST_F(SettingsFileTest, MissingFileIsCreatedOnlyWhenWritten) {
     std::string path = dir.File("Tavimor.ini");

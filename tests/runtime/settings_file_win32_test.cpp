@@ -83,23 +83,6 @@ TEST_F(SettingsFileTest, AFileOpenForWritingElsewhereIsStillRead) {
     EXPECT_EQ(ReadText("k", ""), "old");
 }
 
-// A writer killed mid-save leaves its temporary file; the next save removes it,
-// but never a live writer's (our own process here) nor another file's.
-TEST_F(SettingsFileTest, SaveRemovesTemporariesOfDeadWritersOnly) {
-    const std::string live = ".Tavimor.ini." + std::to_string(GetCurrentProcessId()) + ".9.tmp";
-    std::vector<std::string> kept = {live, ".Tavimor.ini.x.1.tmp", ".other.ini.999999996.1.tmp",
-                                     "Tavimor.ini"};
-    for (const std::string& name : kept)
-        dir.Write(name, "keep");
-    dir.Write(".Tavimor.ini.999999996.3.tmp", "stale");  // beyond any process id in use
-    ASSERT_NE(CreateSettingsFile(dir.File("Tavimor.ini")), 0);
-    EXPECT_NE(CloseSettingsFile(), 0);
-    std::vector<std::string> names = Entries();
-    std::sort(names.begin(), names.end());
-    std::sort(kept.begin(), kept.end());
-    EXPECT_EQ(names, kept);
-}
-
 TEST_F(SettingsFileTest, ANonAsciiSettingsDirectoryRoundTrips) {
     const std::string folder = dir.File("\xC3\x9C\xE6\x9D\xB1 \xF0\x9F\x93\xA6") + "\\";
     ASSERT_TRUE(fs::create_directory(NativePath(folder)));

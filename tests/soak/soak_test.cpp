@@ -10,8 +10,6 @@
 // the seed. Every failure names both, with the check and the behaviour.
 
 #include <malloc.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <algorithm>
 #include <chrono>
@@ -35,6 +33,7 @@
 #include "runtime/settings_file.h"
 #include "tests/soak/server_behaviours.h"
 #include "tests/support/gui_double.h"
+#include "tests/support/loopback_address.h"
 #include "tests/support/scripted_web_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -181,13 +180,10 @@ void SoakTest::SetUp() {
     SetFetchLimitsForTests({2000ms, 2000ms, ReceiveLimit});
     // A port that is bound but never listens refuses every connection.
     refused_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(bind(refused_fd_, reinterpret_cast<sockaddr*>(&address), size), 0);
-    ASSERT_EQ(getsockname(refused_fd_, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    refused_port_ = ntohs(address.sin_port);
+    LoopbackAddress address(false, 0);
+    ASSERT_EQ(bind(refused_fd_, address.Get(), address.size), 0);
+    ASSERT_EQ(getsockname(refused_fd_, address.Get(), &address.size), 0);
+    refused_port_ = address.Port();
     fds_start_ = OpenDescriptors();
 }
 

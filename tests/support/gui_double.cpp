@@ -197,12 +197,6 @@ bool UserTypes(std::string_view text) {
     return true;
 }
 
-bool UserFocuses(int control) {
-    if (!Usable(control)) return false;
-    FocusByUser(control);
-    return true;
-}
-
 bool UserChoosesItem(int control, int index) {
     Control* c = FindKind(control, Kind::Combo);
     if (!c || !c->enabled || index < 0 || index >= static_cast<int>(c->rows.size())) {
@@ -252,11 +246,6 @@ Placement ControlPlacement(int control) {
     return c ? c->place : Placement{};
 }
 
-int ColumnCount(int control) {
-    Control* c = FindList(control);
-    return c ? static_cast<int>(c->titles.size()) : 0;
-}
-
 int ColumnWidth(int control, int column) {
     Control* c = FindList(control);
     if (!c || column < 0 || column >= static_cast<int>(c->widths.size())) return 0;
@@ -284,11 +273,6 @@ FontHandle FontOf(int control) {
 std::string FontFace(FontHandle font) {
     if (font < 1 || font > static_cast<FontHandle>(S().fonts.size())) return "";
     return S().fonts[static_cast<size_t>(font - 1)].face;
-}
-
-int FontPoints(FontHandle font) {
-    if (font < 1 || font > static_cast<FontHandle>(S().fonts.size())) return 0;
-    return S().fonts[static_cast<size_t>(font - 1)].points;
 }
 
 int QueuedEventCount() {

@@ -40,9 +40,6 @@ bool ListEvent(int type);
 // The user clicks into the text field and replaces its text: FieldFocusGained
 // when it did not have the focus, then FieldTextChange.
 bool UserTypes(std::string_view text);
-// The user moves the focus to control (Tab or a click): the text field queues
-// FieldFocusLost or FieldFocusGained when it loses or gains the focus.
-bool UserFocuses(int control);
 // The user chooses item index of a drop-down list: it becomes the selected item
 // and SelectionChange is queued, also when it was selected already.
 bool UserChoosesItem(int control, int index);
@@ -93,8 +90,7 @@ struct Placement {
 };
 // All zero for an unknown control.
 Placement ControlPlacement(int control);
-// Number of columns of a list, and a column's width (0 when it does not exist).
-int ColumnCount(int control);
+// A list column's width (0 when it does not exist).
 int ColumnWidth(int control, int column);
 // False for an unknown control.
 bool ControlEnabled(int control);
@@ -104,9 +100,8 @@ Colour BackColorOf(int control);
 int FocusedControl();
 // The font set on a control, 0 for none.
 FontHandle FontOf(int control);
-// Face and points of a font made by MakeFont; "" and 0 for an unknown handle.
+// The face of a font made by MakeFont; "" for an unknown handle.
 std::string FontFace(FontHandle font);
-int FontPoints(FontHandle font);
 // Events waiting in the queue.
 int QueuedEventCount();
 

@@ -38,33 +38,9 @@ const TestFiles& Files() {
     return files;
 }
 
-std::string_view CertName(TlsCert cert) {
-    switch (cert) {
-        case TlsCert::Good:
-            return "good";
-        case TlsCert::WrongName:
-            return "wrong-name";
-        case TlsCert::Expired:
-            return "expired";
-        case TlsCert::UntrustedCa:
-            return "untrusted";
-        case TlsCert::None:
-            return "";
-    }
-    return "";
-}
-
-std::string_view EndName(TlsServerEnd end) {
-    switch (end) {
-        case TlsServerEnd::CloseNotify:
-            return "close-notify";
-        case TlsServerEnd::TcpClose:
-            return "tcp-close";
-        case TlsServerEnd::Hold:
-            return "hold";
-    }
-    return "";
-}
+// The certificates' and the ends' names for the server script, in the order of their enums.
+constexpr std::string_view CertNames[] = {"good", "wrong-name", "expired", "untrusted", ""};
+constexpr std::string_view EndNames[] = {"close-notify", "tcp-close", "hold"};
 
 }  // namespace
 
@@ -90,12 +66,13 @@ TlsServer::TlsServer(const TlsServedDirectory& directory, TlsCert cert) {
 void TlsServer::Start(std::vector<std::string> args, TlsCert cert, TlsServerEnd end) {
     const TestFiles& files = Files();
     args.insert(args.begin(), {"serve", "--log-dir", ScriptPath(dir_.Path()), "--end",
-                               std::string(EndName(end))});
+                               std::string(EndNames[static_cast<int>(end)])});
     if (cert == TlsCert::None) {
         args.push_back("--plain");
     } else {
-        args.insert(args.end(), {"--cert", ScriptPath(files.File(CertName(cert)) + ".pem"), "--key",
-                                 ScriptPath(files.File("server.key"))});
+        args.insert(args.end(),
+                    {"--cert", ScriptPath(files.File(CertNames[static_cast<int>(cert)]) + ".pem"),
+                     "--key", ScriptPath(files.File("server.key"))});
     }
     Launch(std::move(args));
 }
