@@ -1,6 +1,10 @@
 #include "http/download_file.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+
+#include "runtime/files.h"
 
 namespace {
 
@@ -40,4 +44,27 @@ bool BodyFile::MoveTo(const std::string& name) {
 bool BodyFile::Close() {
     bool flushed = Flush();
     return file_->Keep() && flushed;
+}
+
+std::optional<std::string> DownloadDirectoryOf(const std::string& path) {
+    // Windows takes "/" as well as its own "\\".
+    const std::string_view separators = PathSeparator == '\\' ? "\\/" : "/";
+    if (path.empty() || separators.find(path.back()) != std::string_view::npos ||
+        IsDownloadDirectory(path))
+        return std::nullopt;
+    std::size_t last = path.find_last_of(separators);
+    if (last == std::string::npos) return std::string();
+    std::string directory = path.substr(0, last + 1);
+    if (!IsDownloadDirectory(directory)) return std::nullopt;
+    return directory;
+}
+
+std::string UniqueDownloadSuffix() {
+    static uint64_t counter = 0;
+    uint64_t value = SystemRandom64().value_or(
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    value ^= (ThisProcessNumber() << 32) ^ ++counter;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
 }

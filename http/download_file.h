@@ -43,8 +43,6 @@ class BodyFile {
     std::optional<FileReplacement> file_;
 };
 
-// ---- The platform's half ----
-
 // The directory part of path, up to and including its last separator, with the
 // separator path itself uses; "" for a bare file name. Nothing when path is
 // empty, ends with a separator, names a directory, or lies in a directory that
@@ -53,6 +51,14 @@ std::optional<std::string> DownloadDirectoryOf(const std::string& path);
 
 // 16 lower-case hex digits, random, and different for every call in a process.
 std::string UniqueDownloadSuffix();
+
+// ---- The platform's half ----
+
+// Whether path names a directory.
+bool IsDownloadDirectory(const std::string& path);
+// 64 bits from the system's random source; nothing when it has none to give.
+std::optional<uint64_t> SystemRandom64();
+uint64_t ThisProcessNumber();
 
 // The whole content of the file name; nothing when it is missing, unreadable,
 // not a regular file, or larger than limit bytes.

@@ -4,39 +4,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
 
 #include "http/download_file.h"
 
-namespace {
-
-bool IsDirectory(const std::string& path) {
+bool IsDownloadDirectory(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-}  // namespace
-
-std::optional<std::string> DownloadDirectoryOf(const std::string& path) {
-    if (path.empty() || path.back() == '/' || IsDirectory(path)) return std::nullopt;
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return std::string();
-    std::string directory = path.substr(0, slash + 1);
-    if (!IsDirectory(directory)) return std::nullopt;
-    return directory;
+std::optional<uint64_t> SystemRandom64() {
+    uint64_t value = 0;
+    if (getrandom(&value, sizeof value, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof value))
+        return std::nullopt;
+    return value;
 }
 
-std::string UniqueDownloadSuffix() {
-    static uint64_t counter = 0;
-    uint64_t value = 0;
-    if (getrandom(&value, sizeof value, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof value)) {
-        value = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    }
-    value ^= (static_cast<uint64_t>(getpid()) << 32) ^ ++counter;
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
-    return text;
+uint64_t ThisProcessNumber() {
+    return static_cast<uint64_t>(getpid());
 }
 
 std::optional<std::string> ReadSmallDownloadFile(const std::string& name, std::size_t limit) {

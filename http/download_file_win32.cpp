@@ -2,45 +2,24 @@
 
 #include <bcrypt.h>
 
-#include <chrono>
-#include <cstdio>
-
 #include "http/download_file.h"
 #include "runtime/wide_text_win32.h"
 
-namespace {
-
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
-bool IsDirectory(const std::string& path) {
+bool IsDownloadDirectory(const std::string& path) {
     DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-}  // namespace
-
-std::optional<std::string> DownloadDirectoryOf(const std::string& path) {
-    if (path.empty() || IsSeparator(path.back()) || IsDirectory(path)) return std::nullopt;
-    std::size_t separator = path.find_last_of("\\/");
-    if (separator == std::string::npos) return std::string();
-    std::string directory = path.substr(0, separator + 1);
-    if (!IsDirectory(directory)) return std::nullopt;
-    return directory;
-}
-
-std::string UniqueDownloadSuffix() {
-    static uint64_t counter = 0;
+std::optional<uint64_t> SystemRandom64() {
     uint64_t value = 0;
     if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&value), sizeof value,
-                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
-        value = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    }
-    value ^= (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^ ++counter;
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
-    return text;
+                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+        return std::nullopt;
+    return value;
+}
+
+uint64_t ThisProcessNumber() {
+    return GetCurrentProcessId();
 }
 
 std::optional<std::string> ReadSmallDownloadFile(const std::string& name, std::size_t limit) {
