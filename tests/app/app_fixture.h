@@ -57,6 +57,12 @@ class AppTest : public ::testing::Test {
     std::string Settings() const { return ReadWholeFile(SettingsPath()); }
 
     std::vector<LinkRow> RowsOnScreen() const { return ListRows(); }
+    static std::vector<int> EnabledControls() {
+        std::vector<int> enabled;
+        for (int control = LinkList; control <= AboutButton; ++control)
+            if (ControlEnabled(control)) enabled.push_back(control);
+        return enabled;
+    }
 
     // The rows packed in the settings file on disk.
     std::vector<LinkRow> RowsInSettings() const {

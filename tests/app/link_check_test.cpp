@@ -196,12 +196,6 @@ TEST_F(LinkCheckTest, AFailedFetchLeavesTheRowAndAnEarlierFileAlone) {
     EXPECT_EQ(ReadWholeFile(dir.File("file.bin")), "an earlier download");
 }
 
-TEST_F(LinkCheckTest, ARedirectPageIsSavedButNotJudgedDone) {
-    CheckServing(Ok("<html>Moved to <a href=/x>here</a></html>", "302 Found"));
-    EXPECT_FALSE(Done());
-    EXPECT_EQ(ReadWholeFile(dir.File("file.bin")), "<html>Moved to <a href=/x>here</a></html>");
-}
-
 TEST_F(LinkCheckTest, AMissingRowOnlyRequestsASave) {
     StartWithRows({Row("http://127.0.0.1:1/x.bin", "Idle", "3")});
     const std::vector<LinkRow> before = RowsOnScreen();

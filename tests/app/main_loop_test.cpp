@@ -39,12 +39,6 @@ class MainLoopTest : public AppTest {
         ScriptAnswers({AnswerYes});
         Press(StartButton);
     }
-    std::vector<int> EnabledControls() const {
-        std::vector<int> enabled;
-        for (int control = LinkList; control <= AboutButton; ++control)
-            if (ControlEnabled(control)) enabled.push_back(control);
-        return enabled;
-    }
     const ShownBox& LastBox() const { return ShownBoxes().back(); }
 };
 

@@ -75,19 +75,6 @@ TEST_F(SettingsSaveTest, ALockedFileIsLeftByteIdenticalAndTheUserIsToldOncePerAt
     EXPECT_EQ(Settings(), "; the user's own file\r\n");
 }
 
-TEST_F(SettingsSaveTest, AnUnwritableDirectoryLeavesTheOldFileAndNoTemporaryFile) {
-    if (OnWindows) GTEST_SKIP() << "a directory's write bits mean nothing on Windows";
-    ShowGoldenState(3);
-    const std::string before = Settings();
-    chmod(dir.Path().c_str(), 0555);
-    SaveSettings();
-    chmod(dir.Path().c_str(), 0755);
-    ASSERT_EQ(ShownBoxes().size(), 1u);
-    EXPECT_EQ(ShownBoxes()[0].title, "Error!");
-    EXPECT_EQ(Settings(), before);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
-}
-
 TEST_F(SettingsSaveTest, WhatIsSavedComesBackAtTheNextStartWithoutFinishedRows) {
     ShowGoldenState(3);
     SaveSettings();

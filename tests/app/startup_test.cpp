@@ -9,13 +9,6 @@
 
 namespace {
 
-std::vector<int> EnabledControls() {
-    std::vector<int> enabled;
-    for (int control = LinkList; control <= AboutButton; ++control)
-        if (ControlEnabled(control)) enabled.push_back(control);
-    return enabled;
-}
-
 using StartUpTest = AppTest;
 
 TEST_F(StartUpTest, FirstRunAsksForTheDownloadDirectoryAndWritesAFreshFile) {
@@ -28,7 +21,7 @@ TEST_F(StartUpTest, FirstRunAsksForTheDownloadDirectoryAndWritesAFreshFile) {
     EXPECT_NE(saved.find("Default Download Directory = " + dir.Path() + "\r\n"), std::string::npos);
     EXPECT_EQ(saved.substr(saved.size() - 10), "Entry = \r\n");
     EXPECT_EQ(EnabledControls(), (std::vector<int>{LinkList, UrlField, AboutButton}));
-    EXPECT_TRUE(WindowShown());
+    EXPECT_TRUE(WindowState().shown);
     EXPECT_EQ(WindowState().title, "Tavimor (TVX) v1.0 - 26 Nov 2011 by Brennick");
     EXPECT_TRUE(ShownBoxes().empty());
 

@@ -14,7 +14,6 @@
 #include <QTreeView>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -24,6 +23,7 @@
 #include "gui/gui.h"
 #include "gui/qt/qt_backend.h"
 #include "gui/random.h"
+#include "tests/gui/gui_driver.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -58,8 +58,7 @@ void RecordTick(int identifier) {
 class QtGui : public ::testing::Test {
   protected:
     void SetUp() override {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        ASSERT_TRUE(StartGui(0, nullptr));
+        ASSERT_TRUE(driver::Start());
         Ticks.clear();
         CreateWindowFrame(MainWindow, 0, 0, 549, 140, "Tavimor test",
                           WindowCentered | WindowHidden);
@@ -72,11 +71,10 @@ class QtGui : public ::testing::Test {
         for (const char* item : {"Check interval:", "1 hour", "2 hours"})
             AddItem(Combo, -1, item);
         ShowWindowFrame(MainWindow);
-        Window()->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(Window()));
+        ASSERT_TRUE(driver::WindowShown());
         TakeEvents();
     }
-    void TearDown() override { ReleaseGui(); }
+    void TearDown() override { driver::Stop(); }
 
     static QWidget* Window() { return WindowWidget(MainWindow); }
     static QTreeView* ListView() { return static_cast<QTreeView*>(ControlWidget(List)); }
@@ -239,18 +237,6 @@ TEST_F(QtGui, FocusLeavingAndComingBackWithTheWindowRaisesNothing) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(Window()));
     EXPECT_TRUE(ControlWidget(Field)->hasFocus());
     EXPECT_EQ(TakeEvents(), Events{});
-}
-
-TEST_F(QtGui, EventsRaisedOutsideAWaitAreKeptForTheNextOne) {
-    AddRows(2);
-    SelectIndex(List, 1);
-    QTest::mouseClick(ControlWidget(Start), Qt::LeftButton);
-    EXPECT_EQ(WaitEvent(-1), ControlEvent);
-    EXPECT_EQ(std::make_pair(EventControl(), EventType()), std::make_pair(List, SelectionChange));
-    EXPECT_EQ(WaitEvent(-1), ControlEvent);
-    EXPECT_EQ(EventControl(), Start);
-    EXPECT_EQ(WaitEvent(0), 0);
-    EXPECT_EQ(EventType(), -1);
 }
 
 TEST_F(QtGui, WaitsDeleteWhatQtLeftForLaterDeletion) {

@@ -3,26 +3,22 @@
 #include <QApplication>
 #include <QScreen>
 #include <QTest>
-#include <cstdlib>
 #include <optional>
 
 #include <gtest/gtest.h>
 
 #include "gui/gui.h"
 #include "gui/qt/qt_backend.h"
+#include "tests/gui/gui_driver.h"
 
 namespace {
 
 struct QtWindow : ::testing::Test {
-    void SetUp() override {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        ASSERT_TRUE(StartGui(0, nullptr));
-    }
-    void TearDown() override { ReleaseGui(); }
+    void SetUp() override { ASSERT_TRUE(driver::Start()); }
+    void TearDown() override { driver::Stop(); }
     static void Show() {
         ShowWindowFrame(MainWindow);
-        WindowWidget(MainWindow)->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(WindowWidget(MainWindow)));
+        ASSERT_TRUE(driver::WindowShown());
     }
     // Where the user's keys go.
     static void Press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
@@ -57,7 +53,7 @@ TEST_F(QtWindow, CentredFrameSitsMidScreenAndAStoredPlaceIsKept) {
                  {WindowCentered | WindowHidden, false, QPoint(40, 30)}};
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
-        ASSERT_TRUE(StartGui(0, nullptr));
+        ASSERT_TRUE(driver::Start());
         CreateWindowFrame(MainWindow, 0, 0, 549, 140, "test", c.options);
         QPoint read(WindowLeft(MainWindow), WindowTop(MainWindow));
         if (c.pass_back) MoveWindowTo(MainWindow, read.x(), read.y());
@@ -69,7 +65,7 @@ TEST_F(QtWindow, CentredFrameSitsMidScreenAndAStoredPlaceIsKept) {
         QSize gaps = area.size() - frame.size();
         EXPECT_EQ(frame.topLeft(),
                   c.stored.value_or(area.topLeft() + QPoint(gaps.width() / 2, gaps.height() / 2)));
-        ReleaseGui();
+        driver::Stop();
     }
 }
 

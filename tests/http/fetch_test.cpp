@@ -38,6 +38,7 @@ TEST(PlanHttpRequest, BuildsTheExactRequestOrNone) {
     } cases[] = {
         {"http://u:p@h:8080/d/f.zip?a=1#t", 8080, Request("d/f.zip?a=1#t", "h:8080")},
         {"http://h:80/f", 80, Request("f", "h")},
+        {"http://h:/f", 80, Request("f", "h")},
         {"HTTP://h/f", 80, Request("f", "h")},
         {"https://h/f", 443, Request("f", "h"), "h", true},
         {"HttpS://h:443/f", 443, Request("f", "h"), "h", true},

@@ -59,26 +59,4 @@ TEST(UrlPart, FollowsTheTextualScanningRules) {
     }
 }
 
-TEST(HttpUrlField, GivesNothingForMissingOrEmptyFields) {
-    const char* full = "http://u:p@h:8080/d/f?a=1#t";
-    const struct {
-        const char* url;
-        HttpField field;
-        std::optional<std::string> expected;
-    } cases[] = {
-        {full, HttpField::Host, "h"},
-        {full, HttpField::Port, "8080"},
-        {full, HttpField::PathWithQuery, "d/f?a=1#t"},
-        {"h:8080/d/f", HttpField::Host, std::nullopt},
-        {"h:8080/d/f", HttpField::PathWithQuery, std::nullopt},
-        {"http:///f", HttpField::Host, std::nullopt},
-        {"http://h:/f", HttpField::Port, std::nullopt},
-        {"http://h", HttpField::Port, std::nullopt},
-        {"http://h/", HttpField::PathWithQuery, std::nullopt},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(HttpUrlField(c.url, c.field), c.expected) << c.url << " " << int(c.field);
-    }
-}
-
 }  // namespace

@@ -16,10 +16,6 @@ constexpr std::array<std::string_view, 4> Words = {"404", "not found", "error", 
 constexpr std::string_view PlainChars =
     "abcdfghijklmnpqrstuvwxyzABCDFGHIJKLMNPQRSTUVWXYZ0123567890 .,;:-_/=+()<>[]";
 
-std::size_t Between(Random& random, std::size_t low, std::size_t high) {
-    return std::uniform_int_distribution<std::size_t>(low, high)(random);
-}
-
 bool Chance(Random& random, int percent) {
     return Between(random, 1, 100) <= static_cast<std::size_t>(percent);
 }
@@ -65,6 +61,10 @@ std::string HitLine(Random& random) {
 
 }  // namespace
 
+std::size_t Between(Random& random, std::size_t low, std::size_t high) {
+    return std::uniform_int_distribution<std::size_t>(low, high)(random);
+}
+
 const char* OutcomeName(Outcome outcome) {
     switch (outcome) {
         case Outcome::Failed:
@@ -79,7 +79,12 @@ const char* OutcomeName(Outcome outcome) {
     return "?";
 }
 
-std::string PlainText(Random& random, std::size_t size, bool binary) {
+namespace {
+
+// Bytes of exactly size that hold no error-page word in any letter case, in
+// lines ended by LF, CR or CR LF; with binary, any other byte too (NUL
+// included).
+std::string PlainText(Random& random, std::size_t size, bool binary = false) {
     std::string text;
     text.reserve(size + 2);
     while (text.size() < size) {
@@ -93,6 +98,8 @@ std::string PlainText(Random& random, std::size_t size, bool binary) {
     return text;
 }
 
+// Text of exactly size bytes (at least 9) of non-empty lines, each holding an
+// error-page word in random letter case.
 std::string HitText(Random& random, std::size_t size) {
     std::string text;
     text.reserve(size);
@@ -106,6 +113,8 @@ std::string HitText(Random& random, std::size_t size) {
     std::size_t before = Between(random, 0, padding);
     return text + PlainRun(random, before) + word + PlainRun(random, padding - before);
 }
+
+}  // namespace
 
 namespace {
 

@@ -35,11 +35,5 @@ struct Behaviour {
 // status codes, cut and malformed bodies, stalls, resets and garbage.
 Behaviour RandomBehaviour(Random& random);
 
-// Bytes of exactly size that hold no error-page word in any letter case, in
-// lines ended by LF, CR or CR LF; with binary, any other byte too (NUL
-// included).
-std::string PlainText(Random& random, std::size_t size, bool binary = false);
-
-// Text of exactly size bytes (at least 9) of non-empty lines, each holding an
-// error-page word in random letter case.
-std::string HitText(Random& random, std::size_t size);
+// A number from low to high inclusive.
+std::size_t Between(Random& random, std::size_t low, std::size_t high);

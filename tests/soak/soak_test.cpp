@@ -55,10 +55,6 @@ int64_t EnvNumber(const char* name, int64_t fallback) {
     return text && *text ? std::strtoll(text, nullptr, 10) : fallback;
 }
 
-std::size_t Between(Random& random, std::size_t low, std::size_t high) {
-    return std::uniform_int_distribution<std::size_t>(low, high)(random);
-}
-
 int OpenDescriptors() {
     int count = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
@@ -236,7 +232,7 @@ void SoakTest::FirstStart() {
     ScriptFolder(downloads_.Path());
     StartUp(program_.Path());
     ASSERT_EQ(ShownChoosers().size(), 1u);
-    ASSERT_TRUE(WindowShown());
+    ASSERT_TRUE(WindowState().shown);
     ASSERT_EQ(DownloadDir, downloads_.Path());
     ExpectSettingsMatchScreen();
 }

@@ -237,10 +237,6 @@ const std::vector<std::string>& OpenedFiles() {
 WindowInfo WindowState() {
     return S().window;
 }
-bool WindowShown() {
-    return S().window.exists && S().window.shown;
-}
-
 Placement ControlPlacement(int control) {
     Control* c = Find(control);
     return c ? c->place : Placement{};

@@ -83,7 +83,6 @@ struct WindowInfo {
     bool shown = false;
 };
 WindowInfo WindowState();
-bool WindowShown();
 
 struct Placement {
     int x = 0, y = 0, width = 0, height = 0;

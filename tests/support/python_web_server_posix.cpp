@@ -8,9 +8,23 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/support/loopback_address.h"
 #include "tests/support/server_sockets.h"
 
 using namespace std::chrono_literals;
+
+namespace {
+
+// Whether a connection to port on 127.0.0.1 is accepted now.
+bool AcceptsConnections(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    LoopbackAddress address(false, port);
+    bool accepted = connect(fd, address.Get(), address.size) == 0;
+    close(fd);
+    return accepted;
+}
+
+}  // namespace
 
 PythonWebServer::PythonWebServer(const std::string& directory) {
     // The port is found free and then handed over; nothing else here takes ports.

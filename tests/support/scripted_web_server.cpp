@@ -82,11 +82,6 @@ int ScriptedWebServer::Accepted() const {
     return accepted_;
 }
 
-int ScriptedWebServer::Served() const {
-    std::lock_guard lock(mutex_);
-    return served_;
-}
-
 bool ScriptedWebServer::WaitServed(int count, std::chrono::milliseconds limit) const {
     std::unique_lock lock(mutex_);
     return served_changed_.wait_for(lock, limit, [&] { return served_ >= count; });

@@ -66,11 +66,10 @@ class ScriptedWebServer {
     // The answer to the first request, whatever its target; every later
     // connection is closed unanswered. Before the first connection only.
     void AnswerOnlyTheFirst(ServerAnswer answer);
-    // Connections accepted (after Stop, also those no one accepted any more),
-    // and connections served to their end and closed.
+    // Connections accepted (after Stop, also those no one accepted any more).
     int Accepted() const;
-    int Served() const;
-    // Waits until Served() is at least count; false when limit passed first.
+    // Waits until count connections were served to their end and closed; false
+    // when limit passed first.
     bool WaitServed(int count, std::chrono::milliseconds limit) const;
     // Targets requested without an answer set, oldest first; answers set and
     // never requested.

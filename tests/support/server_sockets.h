@@ -47,9 +47,6 @@ ServerSocket ListenOnLoopback(int& port, int backlog, std::string_view who, bool
 // Whether this machine has the IPv6 loopback address.
 bool HaveIpv6Loopback();
 
-// Whether a connection to port on 127.0.0.1 is accepted now.
-bool AcceptsConnections(int port);
-
 // A listener on 127.0.0.1 whose queue is already full: the system drops new
 // handshakes, so only a client's own time limit ends its connect. Both sockets
 // go to the caller, to close; false when it cannot be set up.

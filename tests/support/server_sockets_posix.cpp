@@ -59,14 +59,6 @@ bool HaveIpv6Loopback() {
     return ok;
 }
 
-bool AcceptsConnections(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    LoopbackAddress address(false, port);
-    bool accepted = connect(fd, address.Get(), address.size) == 0;
-    close(fd);
-    return accepted;
-}
-
 bool ListenWithFullQueue(int& port, ServerSocket& listener, ServerSocket& filler) {
     listener = ListenOnLoopback(port, 0, "full listener");
     if (listener == NoServerSocket) return false;

@@ -100,13 +100,6 @@ bool HaveIpv6Loopback() {
     return ok;
 }
 
-bool AcceptsConnections(int port) {
-    SOCKET socket = NewSocket(AF_INET);
-    bool accepted = Connect4(socket, port);
-    if (socket != INVALID_SOCKET) closesocket(socket);
-    return accepted;
-}
-
 bool ListenWithFullQueue(int& port, ServerSocket& listener, ServerSocket& filler) {
     listener = ListenOnLoopback(port, 0, "full listener");
     if (listener == NoServerSocket) return false;

@@ -59,10 +59,6 @@ TlsServer::TlsServer(std::string_view answer, TlsCert cert, TlsServerEnd end) {
     Start({"--answer", ScriptPath(dir_.Write("answer", answer))}, cert, end);
 }
 
-TlsServer::TlsServer(const TlsServedDirectory& directory, TlsCert cert) {
-    Start({"--directory", ScriptPath(directory.path)}, cert, TlsServerEnd::CloseNotify);
-}
-
 void TlsServer::Start(std::vector<std::string> args, TlsCert cert, TlsServerEnd end) {
     const TestFiles& files = Files();
     args.insert(args.begin(), {"serve", "--log-dir", ScriptPath(dir_.Path()), "--end",

@@ -8,7 +8,8 @@
 // is Python's ssl module, not our code, as a child process: it listens on
 // 127.0.0.1 and, when the machine has it, ::1 at one free port, presents the
 // certificate asked for, and on each connection answers the request (read up to
-// its empty line) with canned bytes or with a file from a directory. It is killed
+// its empty line) with canned bytes (the script can also serve a directory, for
+// the end-to-end test of the Windows program). It is killed
 // in the destructor, and ends by itself when the test program dies.
 //
 // Under Wine the script runs as a Unix process too; there, the test run adds
@@ -39,11 +40,6 @@ enum class TlsServerEnd {
     Hold,         // stays open and silent until the client goes
 };
 
-// Files served as "python3 -m http.server" serves them.
-struct TlsServedDirectory {
-    std::string path;
-};
-
 // Finds or makes the test certificates on the first call, then (every call)
 // points the TLS client at the test CA (on Windows: trusts it besides the
 // system's roots).
@@ -55,7 +51,6 @@ class TlsServer {
     // Answers each request with answer, the whole response from its status line.
     explicit TlsServer(std::string_view answer, TlsCert cert = TlsCert::Good,
                        TlsServerEnd end = TlsServerEnd::CloseNotify);
-    explicit TlsServer(const TlsServedDirectory& directory, TlsCert cert = TlsCert::Good);
     ~TlsServer();
     TlsServer(const TlsServer&) = delete;
     TlsServer& operator=(const TlsServer&) = delete;
