@@ -58,7 +58,6 @@ std::string UniqueDownloadSuffix();
 bool IsDownloadDirectory(const std::string& path);
 // 64 bits from the system's random source; nothing when it has none to give.
 std::optional<uint64_t> SystemRandom64();
-uint64_t ThisProcessNumber();
 
 // The whole content of the file name; nothing when it is missing, unreadable,
 // not a regular file, or larger than limit bytes.

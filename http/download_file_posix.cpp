@@ -19,10 +19,6 @@ std::optional<uint64_t> SystemRandom64() {
     return value;
 }
 
-uint64_t ThisProcessNumber() {
-    return static_cast<uint64_t>(getpid());
-}
-
 std::optional<std::string> ReadSmallDownloadFile(const std::string& name, std::size_t limit) {
     int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;

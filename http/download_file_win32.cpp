@@ -18,10 +18,6 @@ std::optional<uint64_t> SystemRandom64() {
     return value;
 }
 
-uint64_t ThisProcessNumber() {
-    return GetCurrentProcessId();
-}
-
 std::optional<std::string> ReadSmallDownloadFile(const std::string& name, std::size_t limit) {
     HANDLE file = CreateFileW(WideFromUtf8(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -15,6 +15,9 @@
 // "\" on Windows. DirectoryOf and FileNameOf accept either.
 extern const char PathSeparator;
 
+// The system's number of this process, as the names of temporary files carry it.
+uint64_t ThisProcessNumber();
+
 // The whole path of the running executable, however long; "" when the system
 // does not tell. Paths are UTF-8 on Windows.
 std::string ExecutablePath();

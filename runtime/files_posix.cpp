@@ -22,6 +22,10 @@ bool UsablePath(std::string_view path) {
 
 const char PathSeparator = '/';
 
+uint64_t ThisProcessNumber() {
+    return static_cast<uint64_t>(getpid());
+}
+
 std::string ExecutablePath() {
     // readlink does not say how long the link is; grow until it fits.
     for (size_t size = 256; size <= (size_t{1} << 20); size *= 2) {

@@ -41,6 +41,10 @@ int64_t DriveRootSize(std::string_view path) {
 
 const char PathSeparator = '\\';
 
+uint64_t ThisProcessNumber() {
+    return GetCurrentProcessId();
+}
+
 std::string ExecutablePath() {
     // The answer is cut, without an error, when the buffer is too small.
     for (DWORD size = 260; size <= (DWORD{1} << 20); size *= 2) {

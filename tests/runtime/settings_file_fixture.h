@@ -2,12 +2,6 @@
 // Tavimor.ini in it, and a look at what else lies there afterwards.
 #pragma once
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -16,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/files.h"
 #include "runtime/settings_file.h"
 #include "tests/support/temp_dir.h"
 
@@ -46,15 +41,6 @@ class SettingsFileTest : public ::testing::Test {
 
     TempDir dir;
 };
-
-// The number of this process, as a writer's temporary file names it.
-inline long ThisProcessId() {
-#ifdef _WIN32
-    return _getpid();
-#else
-    return getpid();
-#endif
-}
 
 inline const std::vector<std::string> OnlyIni = {"Tavimor.ini"};
 

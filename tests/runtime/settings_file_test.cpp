@@ -240,7 +240,7 @@ TEST_F(SettingsFileTest, HugeLineWithoutLineEnd) {
 // A writer killed mid-save leaves its temporary file; the next save removes it,
 // but never a live writer's (our own process here) nor another file's.
 TEST_F(SettingsFileTest, SaveRemovesTemporariesOfDeadWritersOnly) {
-    const std::string live = ".Tavimor.ini." + std::to_string(ThisProcessId()) + ".9.tmp";
+    const std::string live = ".Tavimor.ini." + std::to_string(ThisProcessNumber()) + ".9.tmp";
     std::vector<std::string> kept = {live, ".Tavimor.ini.x.1.tmp", ".other.ini.999999996.1.tmp",
                                      "Tavimor.ini"};
     for (const std::string& name : kept)

@@ -9,7 +9,10 @@
 // TAVIMOR_SOAK_CHECKS sets the number of checks (default 300), TAVIMOR_SOAK_SEED
 // the seed. Every failure names both, with the check and the behaviour.
 
+#include <arpa/inet.h>
 #include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <algorithm>
 #include <chrono>

@@ -1,14 +1,8 @@
 // The loopback address the test servers listen on, the same on both platforms.
+// Included after the platform's own socket headers (<sys/socket.h>,
+// <netinet/in.h> and <arpa/inet.h>, or <winsock2.h> and <ws2tcpip.h>), which
+// give the same names.
 #pragma once
-
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#endif
 
 struct LoopbackAddress {
     sockaddr_storage storage{};
