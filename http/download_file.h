@@ -34,10 +34,11 @@ class BodyFile {
     bool MoveTo(const std::string& name);
     // Puts every byte on the disk and closes the file, which stays.
     bool Close();
+    // Hands what is gathered to the file, where a reader of Path() sees it.
+    bool Flush();
+    const std::string& Path() const { return file_->Path(); }
 
   private:
-    bool Flush();
-
     std::unique_ptr<char[]> block_;
     std::size_t pending_ = 0;
     std::optional<FileReplacement> file_;
@@ -56,6 +57,13 @@ std::string UniqueDownloadSuffix();
 
 // Whether path names a directory.
 bool IsDownloadDirectory(const std::string& path);
+// The room on the disk that holds directory, in bytes; nothing when the system
+// does not tell.
+struct DiskSpace {
+    int64_t free = 0;  // for this user
+    int64_t total = 0;
+};
+std::optional<DiskSpace> QueryDiskSpace(const std::string& directory);
 // 64 bits from the system's random source; nothing when it has none to give.
 std::optional<uint64_t> SystemRandom64();
 

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <cerrno>
 
@@ -10,6 +11,14 @@
 bool IsDownloadDirectory(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<DiskSpace> QueryDiskSpace(const std::string& directory) {
+    struct statvfs disk {};
+    if (statvfs(directory.empty() ? "." : directory.c_str(), &disk) != 0) return std::nullopt;
+    auto block = static_cast<int64_t>(disk.f_frsize);
+    return DiskSpace{static_cast<int64_t>(disk.f_bavail) * block,
+                     static_cast<int64_t>(disk.f_blocks) * block};
 }
 
 std::optional<uint64_t> SystemRandom64() {

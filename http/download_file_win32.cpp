@@ -10,6 +10,14 @@ bool IsDownloadDirectory(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+std::optional<DiskSpace> QueryDiskSpace(const std::string& directory) {
+    ULARGE_INTEGER free{}, total{};
+    if (!GetDiskFreeSpaceExW(WideFromUtf8(directory.empty() ? "." : directory).c_str(), &free,
+                             &total, nullptr))
+        return std::nullopt;
+    return DiskSpace{static_cast<int64_t>(free.QuadPart), static_cast<int64_t>(total.QuadPart)};
+}
+
 std::optional<uint64_t> SystemRandom64() {
     uint64_t value = 0;
     if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&value), sizeof value,

@@ -1,5 +1,6 @@
 #include "http/fetch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -18,35 +19,92 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 FetchLimits CurrentLimits;
 
-// How receiving a head or a body ended.
-enum class Ending { Complete, Closed, Cut, Silent, Malformed, WriteFailed };
+// How often a waiting receive looks whether the fetch is to stop.
+constexpr std::chrono::milliseconds StopCheck{250};
+// How often a growing body looks at the room left on its disk.
+constexpr int64_t DiskCheckEvery = 1 << 20;
 
-// One receive, with a failure split into a silent server (the whole limit
-// waited out) and a broken connection.
-int64_t Receive(Transport& transport, char* buffer, Ending& failure) {
-    auto start = std::chrono::steady_clock::now();
-    int64_t count = TransportReceive(transport, buffer, ReadBufferSize, CurrentLimits.receive);
-    if (count < 0) {
-        bool waited = std::chrono::steady_clock::now() - start >= CurrentLimits.receive;
-        failure = waited ? Ending::Silent : Ending::Cut;
+// How receiving a head or a body ended.
+enum class Ending {
+    Complete,
+    Closed,  // before any byte
+    Cut,     // closed or broken early
+    Silent,  // nothing for the receive limit
+    Malformed,
+    WriteFailed,
+    HeadTooSlow,  // no whole head within the head limit
+    TooSlow,      // a body under the slowest speed for a whole window
+    DiskFull,
+    Stopped,   // the caller asked
+    Unproven,  // a body read until close whose close nothing proves
+};
+
+// What every request of one fetch shares.
+struct FetchJob {
+    std::string link;  // the URL as given
+    std::string directory;
+    std::string target;
+    FetchProgress* progress = nullptr;
+    const ReplaceCheck* may_replace = nullptr;
+    // One buffer for every hop; a fetch may run on a thread with a small stack.
+    std::unique_ptr<char[]> buffer = std::make_unique<char[]>(ReadBufferSize);
+    std::optional<PartRecord> part;  // a kept part, while it may be continued
+    int64_t part_size = 0;
+
+    bool StopAsked() const { return progress && progress->stop.load(); }
+};
+
+// One receive into the job's buffer: it waits at most the receive limit and
+// never past deadline, looking between slices whether the fetch is to stop.
+int64_t Receive(const FetchJob& job, Transport& transport, Clock::time_point deadline,
+                Ending& failure) {
+    const Clock::time_point silent = Clock::now() + CurrentLimits.receive;
+    const Clock::time_point end = std::min(silent, deadline);
+    for (;;) {
+        if (job.StopAsked()) {
+            failure = Ending::Stopped;
+            return -1;
+        }
+        const Clock::time_point start = Clock::now();
+        if (start >= end) {
+            failure = deadline < silent ? Ending::HeadTooSlow : Ending::Silent;
+            return -1;
+        }
+        auto slice = std::min(std::chrono::ceil<std::chrono::milliseconds>(end - start), StopCheck);
+        int64_t count = TransportReceive(transport, job.buffer.get(), ReadBufferSize, slice);
+        if (count >= 0) return count;
+        // A receive that failed before its time was up found the connection broken.
+        if (Clock::now() - start < slice) {
+            failure = Ending::Cut;
+            return -1;
+        }
     }
-    return count;
 }
 
-// Receives until the header block is complete; rest then holds what the last
-// receive brought of the body. Closed when the server sent nothing at all.
-Ending ReceiveHead(Transport& transport, HeadReader& reader, char* buffer, std::string_view& rest) {
-    for (bool first = true;; first = false) {
+// Receives until a final header block is complete, skipping interim answers;
+// rest then holds what came of the body. Closed when the server sent nothing.
+Ending ReceiveHead(const FetchJob& job, Transport& transport, HeadReader& reader,
+                   std::string_view& rest) {
+    const Clock::time_point deadline = Clock::now() + CurrentLimits.head;
+    bool answered = false;
+    for (;;) {
+        while (!rest.empty()) {
+            answered = true;
+            ReadStep step = reader.Feed(rest);
+            if (step == ReadStep::Invalid) return Ending::Malformed;
+            if (step == ReadStep::NeedMore) break;
+            if (!IsInterim(reader.Head())) return Ending::Complete;
+            reader = HeadReader();
+        }
         Ending failure = Ending::Cut;
-        int64_t count = Receive(transport, buffer, failure);
-        if (count == 0) return first ? Ending::Closed : Ending::Cut;
+        int64_t count = Receive(job, transport, deadline, failure);
+        if (count == 0) return answered ? Ending::Cut : Ending::Closed;
         if (count < 0) return failure;
-        rest = std::string_view(buffer, static_cast<std::size_t>(count));
-        ReadStep step = reader.Feed(rest);
-        if (step != ReadStep::NeedMore)
-            return step == ReadStep::Done ? Ending::Complete : Ending::Malformed;
+        rest = std::string_view(job.buffer.get(), static_cast<std::size_t>(count));
     }
 }
 
@@ -65,25 +123,55 @@ bool NamesHtmlFile(std::string_view url) {
     return name.ends_with(".htm") || name.ends_with(".html");
 }
 
+// Whether the job's disk keeps its reserve free with more bytes on it; yes
+// when the system does not tell.
+bool RoomFor(const FetchJob& job, int64_t more) {
+    std::optional<DiskSpace> disk = QueryDiskSpace(job.directory);
+    if (!disk) return true;
+    int64_t reserve = CurrentLimits.disk_reserve;
+    if (reserve < 0) reserve = std::min(DiskReserve, disk->total / 100 * DiskReservePercent);
+    return disk->free - std::max<int64_t>(more, 0) >= reserve;
+}
+
 // written counts the body bytes that reached the file.
-Ending ReceiveBody(Transport& transport, BodyReader body, std::string_view input, char* buffer,
-                   BodyFile& file, FetchProgress* progress, int64_t& written) {
+Ending ReceiveBody(const FetchJob& job, Transport& transport, BodyReader body,
+                   std::string_view input, BodyFile& file, int64_t& written) {
+    Clock::time_point window = Clock::now();
+    int64_t window_bytes = 0;
+    int64_t next_disk_check = written + DiskCheckEvery;
     for (;;) {
         std::string_view data;
         ReadStep step = body.Next(input, data);
         if (step == ReadStep::Data) {
             if (!file.Write(data)) return Ending::WriteFailed;
-            written += static_cast<int64_t>(data.size());
-            if (progress) progress->received += static_cast<int64_t>(data.size());
+            auto size = static_cast<int64_t>(data.size());
+            written += size;
+            window_bytes += size;
+            if (job.progress) job.progress->received += size;
+            if (written >= next_disk_check) {
+                if (!RoomFor(job, 0)) return Ending::DiskFull;
+                next_disk_check = written + DiskCheckEvery;
+            }
             continue;
         }
         if (step == ReadStep::Done) return Ending::Complete;
         if (step == ReadStep::Invalid) return Ending::Malformed;
+        const Clock::time_point now = Clock::now();
+        if (now - window >= CurrentLimits.speed_window) {
+            double seconds = std::chrono::duration<double>(now - window).count();
+            if (static_cast<double>(window_bytes) < seconds * CurrentLimits.slowest_speed)
+                return Ending::TooSlow;
+            window = now;
+            window_bytes = 0;
+        }
         Ending failure = Ending::Cut;
-        int64_t count = Receive(transport, buffer, failure);
-        if (count == 0) return body.CompleteAtClose() ? Ending::Complete : Ending::Cut;
+        int64_t count = Receive(job, transport, Clock::time_point::max(), failure);
+        if (count == 0) {
+            if (!body.CompleteAtClose()) return Ending::Cut;
+            return TransportEndProven(transport) ? Ending::Complete : Ending::Unproven;
+        }
         if (count < 0) return failure;
-        input = std::string_view(buffer, static_cast<std::size_t>(count));
+        input = std::string_view(job.buffer.get(), static_cast<std::size_t>(count));
     }
 }
 
@@ -150,6 +238,10 @@ Why HeadFailure(Ending ending) {
             return {FetchFailure::ServerSilent};
         case Ending::Malformed:
             return {FetchFailure::HeadersTooLong};
+        case Ending::HeadTooSlow:
+            return {FetchFailure::NoHeadersWithin, LimitText(CurrentLimits.head)};
+        case Ending::Stopped:
+            return {FetchFailure::Stopped, "before the answer"};
         default:
             return {FetchFailure::AnswerCutShort};
     }
@@ -170,24 +262,20 @@ Why BodyFailure(Ending ending, const ResponseHead& head, int64_t received, int64
                                  : FetchFailure::TooLongWithoutLength};
         case Ending::WriteFailed:
             return {FetchFailure::CannotWriteFile};
+        case Ending::TooSlow:
+            return {FetchFailure::TooSlow, ReachedText(received, length)};
+        case Ending::Stopped:
+            return {FetchFailure::Stopped, ReachedText(received, length)};
+        case Ending::DiskFull:
+            return {FetchFailure::DiskNearlyFull};
+        case Ending::Unproven:
+            return {FetchFailure::AnswerCutShort};
         default:
             return {FetchFailure::BrokeOff, ReachedText(received, length)};
     }
 }
 
 // ---- One request ----
-
-// What every request of one fetch shares.
-struct FetchJob {
-    std::string link;  // the URL as given
-    std::string directory;
-    std::string target;
-    FetchProgress* progress = nullptr;
-    // One buffer for every hop; a fetch may run on a thread with a small stack.
-    std::unique_ptr<char[]> buffer = std::make_unique<char[]>(ReadBufferSize);
-    std::optional<PartRecord> part;  // a kept part, while it may be continued
-    int64_t part_size = 0;
-};
 
 // One request of a fetch: where it leads next, or how it ended.
 struct Hop {
@@ -206,9 +294,21 @@ Hop Saved(int64_t bytes) {
     return {Hop::Saved, {}, {}, false, bytes};
 }
 
+// Moves a complete body over the target, unless the caller says it may not
+// replace the file there.
+Hop Finish(const FetchJob& job, BodyFile& file, int64_t bytes) {
+    if (job.may_replace && *job.may_replace && QueryFileSize(job.target) >= 0) {
+        if (!file.Flush()) return Failure(FetchFailure::CannotWriteFile);
+        if (!(*job.may_replace)(file.Path())) return Failure(FetchFailure::NotReplaced);
+    }
+    return file.MoveTo(job.target) ? Saved(bytes) : Failure(FetchFailure::CannotWriteFile);
+}
+
 // Appends a 206's body to the part; the part is moved into place once whole.
 Hop ContinueBody(FetchJob& job, Transport& transport, const ResponseHead& head,
                  std::string_view rest) {
+    if (!RoomFor(job, job.part->length - job.part_size))
+        return Failure(FetchFailure::DiskNearlyFull);
     std::string part = PartNameOf(job.target);
     BodyFile file(BodyFile::Continue{}, part);
     if (!file.IsOpen()) return Failure(FetchFailure::CannotWriteFile);
@@ -217,13 +317,16 @@ Hop ContinueBody(FetchJob& job, Transport& transport, const ResponseHead& head,
         job.progress->expected = job.part->length;
     }
     int64_t written = 0;
-    Ending ending = ReceiveBody(transport, BodyReader(head), rest, job.buffer.get(), file,
-                                job.progress, written);
+    Ending ending = ReceiveBody(job, transport, BodyReader(head), rest, file, written);
     int64_t received = job.part_size + written;
     if (ending == Ending::Complete) {
-        if (!file.MoveTo(job.target)) return Failure(FetchFailure::CannotWriteFile);
-        RemoveFile(PartRecordNameOf(job.target));
-        return Saved(received);
+        Hop hop = Finish(job, file, received);
+        if (hop.outcome == Hop::Saved) RemoveFile(PartRecordNameOf(job.target));
+        if (hop.why.reason == FetchFailure::NotReplaced) {
+            file.Close();
+            DropPart(job.target);
+        }
+        return hop;
     }
     file.Close();
     return Failure(BodyFailure(ending, head, received, job.part->length), true);
@@ -236,6 +339,7 @@ Hop SaveBody(FetchJob& job, Transport& transport, const ResponseHead& head, std:
     // Whatever an older part held, this answer starts over.
     DropPart(job.target);
     job.part.reset();
+    if (!RoomFor(job, head.content_length)) return Failure(FetchFailure::DiskNearlyFull);
     BodyFile file(job.directory);
     if (!file.IsOpen()) return Failure(FetchFailure::CannotWriteInFolder);
     if (job.progress) {
@@ -243,11 +347,10 @@ Hop SaveBody(FetchJob& job, Transport& transport, const ResponseHead& head, std:
         job.progress->expected = head.content_length;
     }
     int64_t written = 0;
-    Ending ending = ReceiveBody(transport, BodyReader(head), rest, job.buffer.get(), file,
-                                job.progress, written);
-    if (ending == Ending::Complete)
-        return file.MoveTo(job.target) ? Saved(written) : Failure(FetchFailure::CannotWriteFile);
-    bool broke = ending == Ending::Cut || ending == Ending::Silent;
+    Ending ending = ReceiveBody(job, transport, BodyReader(head), rest, file, written);
+    if (ending == Ending::Complete) return Finish(job, file, written);
+    bool broke = ending == Ending::Cut || ending == Ending::Silent || ending == Ending::TooSlow ||
+                 ending == Ending::Stopped;
     std::optional<PartRecord> record = RecordFor(head, url);
     bool kept = broke && written >= MinKeptPart && record &&
                 SavePartRecord(job.directory, job.target, *record) &&
@@ -272,7 +375,7 @@ Hop RequestOnce(FetchJob& job, const std::string& url, bool redirected) {
         return Failure(FetchFailure::ConnectionBroke);
     HeadReader reader;
     std::string_view rest;
-    Ending ending = ReceiveHead(*connection, reader, job.buffer.get(), rest);
+    Ending ending = ReceiveHead(job, *connection, reader, rest);
     if (ending != Ending::Complete) return Failure(HeadFailure(ending));
     const ResponseHead& head = reader.Head();
     if (IsRedirect(head)) {
@@ -321,11 +424,12 @@ std::string FetchFailureText(FetchFailure failure, std::string_view detail) {
 }
 
 int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* progress,
-                  FetchReport* report) {
+                  FetchReport* report, const ReplaceCheck& may_replace) {
     FetchJob job;
     job.link = url.substr(0, url.find('\0'));
     job.target = path.substr(0, path.find('\0'));
     job.progress = progress;
+    job.may_replace = &may_replace;
     std::optional<std::string> directory = DownloadDirectoryOf(job.target);
     Hop end;
     if (!PlanHttpRequest(url)) {

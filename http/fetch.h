@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -19,22 +20,38 @@ inline constexpr int MaxRedirects = 10;
 inline constexpr std::chrono::seconds ConnectTimeLimit{10};
 inline constexpr std::chrono::seconds SendTimeLimit{10};
 inline constexpr std::chrono::seconds ReceiveTimeLimit{10};
+inline constexpr std::chrono::seconds HeadTimeLimit{30};
+// A body slower than this on average over a whole window ends as "too slow".
+inline constexpr int64_t SlowestBodySpeed = 1024;  // bytes a second
+inline constexpr std::chrono::seconds SpeedWindow{60};
+// What a download leaves free on its disk: 1 GiB, or 5% of a smaller disk.
+inline constexpr int64_t DiskReserve = int64_t{1} << 30;
+inline constexpr int DiskReservePercent = 5;
 
-// The time limits of a fetch.
+// The limits of a fetch: bounded time for every step, a bounded crawl for a
+// body, and room left on the disk.
 struct FetchLimits {
     std::chrono::milliseconds connect = ConnectTimeLimit;  // setting up the connection
     std::chrono::milliseconds send = SendTimeLimit;        // sending the whole request
     std::chrono::milliseconds receive = ReceiveTimeLimit;  // each receive: the longest silence
+    std::chrono::milliseconds head = HeadTimeLimit;  // from a request to the end of its headers
+    int64_t slowest_speed = SlowestBodySpeed;
+    std::chrono::milliseconds speed_window = SpeedWindow;
+    int64_t disk_reserve = -1;  // bytes; -1: DiskReserve or DiskReservePercent of the disk
 };
 
 // For tests only, to keep their waits short: replaces the limits of every later
 // fetch. The program never calls it and runs with FetchLimits{}.
 void SetFetchLimitsForTests(const FetchLimits& limits);
 
-// What a fetch has received of its final body so far, for another thread to show.
+// What a fetch has received of its final body so far, for another thread to
+// show, and that thread's request to end it.
 struct FetchProgress {
     std::atomic<int64_t> received{0};   // body bytes received
     std::atomic<int64_t> expected{-1};  // the announced length; -1 when unknown
+    // Once set, the fetch ends within a quarter of a second as "stopped", a
+    // body that broke off (a large part kept, as ever).
+    std::atomic<bool> stop{false};
 };
 
 // Why a fetch failed. Each has its words for the user in FetchFailureTexts.
@@ -69,6 +86,11 @@ enum class FetchFailure {
     TooLongWithoutLength,
     BrokeOff,
     ServerSilentPartWay,
+    NoHeadersWithin,
+    TooSlow,
+    DiskNearlyFull,
+    Stopped,
+    NotReplaced,
 };
 
 // The words of each failure, in the order of the enum; "{}" stands for its
@@ -105,9 +127,14 @@ inline constexpr std::string_view FetchFailureTexts[] = {
     "too long without a length",
     "broke off {}",
     "server went silent {}",
+    "no headers within {}",
+    "too slow {}",
+    "disk nearly full",
+    "stopped {}",
+    "not saved over the file already there",
 };
 static_assert(std::size(FetchFailureTexts) ==
-              static_cast<std::size_t>(FetchFailure::ServerSilentPartWay) + 1);
+              static_cast<std::size_t>(FetchFailure::NotReplaced) + 1);
 
 // The words of failure, with detail in place of its "{}".
 std::string FetchFailureText(FetchFailure failure, std::string_view detail = {});
@@ -153,10 +180,19 @@ struct FetchReport {
 // with "/", names a directory, or lies in a directory that does not exist.
 // Fails after connecting when TLS cannot be set up or its checks fail, when a
 // redirect leads nowhere (too many, or to another scheme), or when the
-// response is not a complete answer: no header block within 64 KiB, a
-// Content-Length below 0 or above 2^63-1, a counted or chunked body cut short,
-// a malformed chunk, or a connection that stays silent for the receive limit
-// before the body ends.
+// response is not a complete answer: no header block within 64 KiB or within
+// the head limit of its request (interim 1xx answers before it are skipped), a
+// Content-Length not of digits alone or two that differ (chunked coding
+// outranks a length), a counted or chunked body cut short, a malformed chunk,
+// a body read until close over TLS that ends without close_notify, or a
+// connection that stays silent for the receive limit before the body ends. A
+// body that averages under the slowest speed over a whole speed window ends
+// "too slow", one that would leave the disk less free than the reserve ends
+// "disk nearly full" (nothing kept), and progress's stop ends a fetch
+// "stopped"; of a body too slow or stopped a large enough part is kept as above.
+// may_replace, when given, is asked on the fetching thread before a complete
+// body replaces a file already at path, with the path of the body's temporary
+// file; false keeps that file, removes the body and fails as NotReplaced.
 // report, when given, is filled in on every outcome: the size of the file
 // written, or the failure (FetchFailure). A body that ended early says how far
 // it came, "at 61%" of a known length, else "after 2.1 MB".
@@ -164,5 +200,6 @@ struct FetchReport {
 // resolution only by the platform. Needs NetStartup. progress, when given, is
 // kept up to date while the body arrives, a continued part's bytes counted as
 // received and the full length as expected.
+using ReplaceCheck = std::function<bool(const std::string& body_path)>;
 int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* progress = nullptr,
-                  FetchReport* report = nullptr);
+                  FetchReport* report = nullptr, const ReplaceCheck& may_replace = {});

@@ -61,22 +61,21 @@ int StatusCodeOf(std::string_view status_line) {
 }
 
 std::optional<int64_t> ContentLengthOf(std::string_view value) {
-    std::size_t pos = 0;
-    while (pos < value.size() && (value[pos] == ' ' || value[pos] == '\t'))
-        ++pos;
-    bool negative = false;
-    if (pos < value.size() && (value[pos] == '+' || value[pos] == '-')) {
-        negative = value[pos] == '-';
-        ++pos;
-    }
+    std::size_t start = value.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return std::nullopt;
+    value = value.substr(start, value.find_last_not_of(" \t") - start + 1);
     int64_t length = 0;
-    for (; pos < value.size() && IsDigit(value[pos]); ++pos) {
-        int digit = value[pos] - '0';
+    for (char c : value) {
+        if (!IsDigit(c)) return std::nullopt;
+        int digit = c - '0';
         if (length > (MaxLength - digit) / 10) return std::nullopt;
         length = length * 10 + digit;
     }
-    if (negative && length != 0) return std::nullopt;
     return length;
+}
+
+bool IsInterim(const ResponseHead& head) {
+    return head.status_code >= 100 && head.status_code < 200 && head.status_code != 101;
 }
 
 namespace {
@@ -140,6 +139,10 @@ void HeadReader::TakeLine() {
         head_.status_code = StatusCodeOf(line);
     } else if (line.empty()) {
         done_ = true;
+        if (head_.chunked) {
+            head_.content_length = -1;
+            head_.length_invalid = false;
+        }
     } else if (StartsIgnoringCase(line, "transfer-encoding:")) {
         if (ContainsIgnoringCase(line.substr(18), "chunked")) head_.chunked = true;
     } else if (StartsIgnoringCase(line, "location:")) {
@@ -153,20 +156,21 @@ void HeadReader::TakeLine() {
     } else if (StartsIgnoringCase(line, "content-range:")) {
         if (head_.content_range.empty()) head_.content_range = Trimmed(line.substr(14));
     } else if (StartsIgnoringCase(line, "content-length:")) {
+        // Two lengths that differ leave no way to know where the body ends.
         std::optional<int64_t> length = ContentLengthOf(line.substr(15));
-        if (length) {
-            head_.content_length = *length;
-        } else {
+        if (!length || (head_.content_length >= 0 && head_.content_length != *length)) {
             head_.length_invalid = true;
+        } else {
+            head_.content_length = *length;
         }
     }
     line_.clear();
 }
 
 BodyReader::BodyReader(const ResponseHead& head)
-    : state_(head.content_length >= 0 ? State::Counted
-             : head.chunked           ? State::SizeStart
-                                      : State::UntilClose),
+    : state_(head.chunked               ? State::SizeStart
+             : head.content_length >= 0 ? State::Counted
+                                        : State::UntilClose),
       remaining_(head.content_length) {}
 
 ReadStep BodyReader::Next(std::string_view& input, std::string_view& data) {

@@ -20,8 +20,8 @@ inline constexpr int64_t UntilCloseAllowance = 1000000000;
 // What the header block says about the response.
 struct ResponseHead {
     int status_code = -1;         // -1 when the status line holds no code
-    int64_t content_length = -1;  // -1 when there is no valid "Content-Length"
-    bool length_invalid = false;  // a "Content-Length" below 0 or above 2^63-1 was seen
+    int64_t content_length = -1;  // -1 without a valid "Content-Length", or when chunked
+    bool length_invalid = false;  // a "Content-Length" not of digits alone, or two that differ
     bool chunked = false;         // a "Transfer-Encoding" names chunked coding
     std::string location;         // the first "Location" value, blanks trimmed; "" without one
     std::string content_type;     // the first "Content-Type" value, blanks trimmed
@@ -47,13 +47,16 @@ std::optional<ContentRange> ContentRangeOf(std::string_view value);
 // parameters, is text/html in any letter case).
 bool IsHtmlType(std::string_view content_type);
 
+// Whether a head is an interim answer (1xx but 101), which the final one follows.
+bool IsInterim(const ResponseHead& head);
+
 // The status code of status_line: the three digits right after its first
 // space, when a space or the end of the line follows them. -1 otherwise.
 int StatusCodeOf(std::string_view status_line);
 
 // The value of a "Content-Length" header, given the text after its colon:
-// blanks skipped, an optional sign, then decimal digits up to the first other
-// byte (no digits give 0). Nothing when the value is below 0 or above 2^63-1.
+// decimal digits alone, blanks around them allowed. Nothing for any other
+// value (none, a sign, any other byte) or one above 2^63-1.
 std::optional<int64_t> ContentLengthOf(std::string_view value);
 
 enum class ReadStep {
@@ -64,7 +67,8 @@ enum class ReadStep {
 };
 
 // Reads the status line and header block. Lines end at LF; a CR right before
-// the LF is dropped. The first empty line ends the block.
+// the LF is dropped. The first empty line ends the block. Chunked coding
+// outranks a Content-Length, which is then ignored.
 class HeadReader {
   public:
     // Takes bytes from the front of input, up to and including the empty line
@@ -85,8 +89,8 @@ class HeadReader {
 };
 
 // Reads the body that follows a header block, in the framing it announces:
-// counted when it has a length (the length decides even when chunked coding is
-// also named), else chunked, else until the connection closes.
+// chunked when chunked coding is named (whatever length is given too), else
+// counted when it has a length, else until the connection closes.
 class BodyReader {
   public:
     explicit BodyReader(const ResponseHead& head);

@@ -42,5 +42,9 @@ int TlsSendAll(TlsSession& session, const char* data, std::size_t length,
 int64_t TlsReceive(TlsSession& session, char* buffer, std::size_t max_length,
                    std::chrono::milliseconds limit);
 
+// Whether the peer ended the data with close_notify. A receive gives 0 at a TCP
+// close without it too, which anyone on the path can forge.
+bool TlsClosedByPeer(const TlsSession& session);
+
 // Frees the session; nullptr is harmless.
 void TlsEnd(TlsSession* session);

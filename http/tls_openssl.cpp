@@ -19,6 +19,7 @@ struct TlsSession {
     NetConnection connection;  // a copy: the caller's may move, the socket does not
     SSL_CTX* context = nullptr;
     SSL* ssl = nullptr;
+    bool closed_by_peer = false;  // close_notify received
     bool failed = true;  // no close_notify of ours makes sense before a handshake or after a fault
     std::optional<int64_t> end;  // 0 or -1, seen while returning bytes, owed next time
 };
@@ -106,7 +107,6 @@ bool Configure(TlsSession& session, const TlsPeer& peer) {
         return false;
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
     // Many servers end a body by closing TCP without close_notify.
-    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE);
     // Without read-ahead each record costs two receives, its header and then
     // its body. With it, and room for a full receive beside a record left
@@ -213,13 +213,22 @@ int64_t TlsReceive(TlsSession& session, char* buffer, std::size_t max_length,
         int error = SSL_get_error(session.ssl, result);
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
             // The end, or a fault, seen after some bytes is owed to the next receive.
-            session.end = error == SSL_ERROR_ZERO_RETURN ? 0 : -1;
-            session.failed = *session.end < 0;
+            // Many servers end by closing TCP without close_notify: that is an
+            // end too, but not one that proves the data whole.
+            session.closed_by_peer = error == SSL_ERROR_ZERO_RETURN;
+            bool eof = error == SSL_ERROR_SSL &&
+                       ERR_GET_REASON(ERR_peek_last_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+            session.end = session.closed_by_peer || eof ? 0 : -1;
+            session.failed = !session.closed_by_peer;
             return got > 0 ? static_cast<int64_t>(got) : *session.end;
         }
         if (got > 0) return static_cast<int64_t>(got);
         if (!WaitFor(session, error, deadline)) return -1;
     }
+}
+
+bool TlsClosedByPeer(const TlsSession& session) {
+    return session.closed_by_peer;
 }
 
 void TlsEnd(TlsSession* session) {

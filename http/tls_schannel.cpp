@@ -35,11 +35,13 @@ struct TlsSession {
     bool have_credentials = false;
     bool have_context = false;
     std::wstring target;  // the name for SNI and the check; empty for an IP literal
+    TlsPeer peer;         // checked again after every later handshake
     SecPkgContext_StreamSizes sizes{};
     std::vector<char> incoming;  // records as received, not yet decrypted
     std::size_t incoming_used = 0;
     std::vector<char> plain;  // one decrypted record, not yet handed out
     std::size_t plain_taken = 0;
+    bool closed_by_peer = false;  // close_notify received
     bool failed = true;  // no close_notify of ours makes sense before a handshake or after a fault
     std::optional<int64_t> end;  // 0 or -1, seen while returning bytes, owed next time
 };
@@ -293,7 +295,10 @@ Opened DecryptOne(TlsSession& session, Clock::time_point deadline) {
     // Wine's SChannel reports the peer's close_notify as an alert record that
     // decrypts to nothing, where Windows says SEC_I_CONTEXT_EXPIRED.
     if (status == SEC_E_OK && alert && session.plain.empty()) return Opened::Closed;
-    if (status == SEC_I_RENEGOTIATE && Handshake(session, deadline) != TlsFailure::None)
+    // A server may present another certificate in a new handshake: it is
+    // checked as the first one was.
+    if (status == SEC_I_RENEGOTIATE && (Handshake(session, deadline) != TlsFailure::None ||
+                                        PeerFailure(session, session.peer) != TlsFailure::None))
         return Opened::Failed;
     return Opened::Data;
 }
@@ -340,6 +345,7 @@ TlsSession* TlsNewSession(NetConnection& connection) {
 TlsFailure TlsHandshake(TlsSession& session, const TlsPeer& peer,
                         std::chrono::steady_clock::time_point deadline) {
     session.target = WideFromUtf8(peer.name);
+    session.peer = peer;
     if (!AcquireCredentials(session)) return TlsFailure::Other;
     TlsFailure failure = Handshake(session, deadline);
     if (failure != TlsFailure::None) return failure;
@@ -392,9 +398,15 @@ int64_t TlsReceive(TlsSession& session, char* buffer, std::size_t max_length,
         // The end, or a fault, seen after some bytes is owed to the next receive.
         if (session.end) return got > 0 ? static_cast<int64_t>(got) : *session.end;
         Opened opened = DecryptOne(session, deadline);
-        if (opened == Opened::Data) continue;
+        // Records that decrypt to nothing may come without end: they too wait
+        // only until the deadline.
+        if (opened == Opened::Data) {
+            if (Clock::now() < deadline) continue;
+            return got > 0 ? static_cast<int64_t>(got) : -1;
+        }
         if (opened != Opened::NeedMore) {
             session.end = opened == Opened::Closed ? 0 : -1;
+            session.closed_by_peer = opened == Opened::Closed;
             session.failed = opened == Opened::Failed;
             continue;
         }
@@ -410,6 +422,10 @@ int64_t TlsReceive(TlsSession& session, char* buffer, std::size_t max_length,
         if (session.end) continue;
         return got > 0 ? static_cast<int64_t>(got) : -1;
     }
+}
+
+bool TlsClosedByPeer(const TlsSession& session) {
+    return session.closed_by_peer;
 }
 
 void TlsEnd(TlsSession* session) {

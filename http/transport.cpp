@@ -39,6 +39,10 @@ int64_t TransportReceive(Transport& transport, char* buffer, std::size_t max_len
     return NetReceive(transport.connection, buffer, max_length, limit);
 }
 
+bool TransportEndProven(const Transport& transport) {
+    return !transport.tls || TlsClosedByPeer(*transport.tls);
+}
+
 void TransportClose(Transport& transport) {
     TlsEnd(transport.tls);
     transport.tls = nullptr;

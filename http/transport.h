@@ -44,6 +44,10 @@ int TransportSendAll(Transport& transport, const char* data, std::size_t length,
 int64_t TransportReceive(Transport& transport, char* buffer, std::size_t max_length,
                          std::chrono::milliseconds limit);
 
+// Whether the 0 of a receive was the sender's own end of the data: for TLS only
+// at close_notify; for plain TCP always, as nothing better exists there.
+bool TransportEndProven(const Transport& transport);
+
 // Ends TLS and closes the connection before the transport goes. Harmless on a
 // closed transport.
 void TransportClose(Transport& transport);

@@ -2,6 +2,7 @@
 // platform's queries and handles are in files_posix.cpp and files_win32.cpp.
 #include "runtime/files.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -78,7 +79,7 @@ int FileOpenRead(int number, std::string_view path) {
     return 1;
 }
 
-std::string FileReadLine(int number) {
+std::string FileReadLine(int number, std::size_t limit) {
     OpenFile* file = SlotFile(number);
     std::string line;
     if (file == nullptr) return line;
@@ -88,7 +89,8 @@ std::string FileReadLine(int number) {
         const char* stop = begin;
         while (stop < end && *stop != '\n' && *stop != '\r' && *stop != '\0')
             ++stop;
-        line.append(begin, stop);
+        line.append(begin, std::min<std::size_t>(static_cast<std::size_t>(stop - begin),
+                                                 limit - line.size()));
         file->next = static_cast<size_t>(stop - file->buffer.data());
         if (stop == end) continue;
         ++file->next;

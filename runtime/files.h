@@ -5,6 +5,7 @@
 // Nothing here ever shows a message; failures are results.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -65,8 +66,9 @@ int FileOpenRead(int number, std::string_view path);
 
 // The next line without its line end. LF, CR, CR LF and NUL each end a line; the
 // end of the file ends the last one, and a file ending in a line end has no
-// empty line after it. Lines have no length limit.
-std::string FileReadLine(int number);
+// empty line after it. Of a line longer than limit bytes only the first limit
+// come back; the rest is read past, never held.
+std::string FileReadLine(int number, std::size_t limit = std::string::npos);
 
 // True when no byte remains to be read (or number holds no file). Consumes
 // nothing.

@@ -29,6 +29,7 @@ class FileReplacement {
     bool Taken() const { return taken_; }
     // For what only the platform can do to the new file, such as its owner.
     NativeFile Handle() const { return file_; }
+    const std::string& Path() const { return temporary_; }
 
     // Writes all of bytes; false on any error.
     bool Write(std::string_view bytes);

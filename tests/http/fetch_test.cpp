@@ -7,6 +7,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -143,6 +144,27 @@ TEST_F(Fetch, ReplacesTheFileOnlyWithACompleteBody) {
         {{{Answer(chunked_head, "1\r\nh\r\n")}}, close, "broke off after 1 byte"},
         {{{Answer(chunked_head, "1\r\nh\r\nz\r\n")}}, close, "malformed chunk"},
         {{{Answer("HTTP/1.0 200 OK", "part")}}, stall, "server went silent after 4 bytes"},
+        // Framing: lengths of digits alone that agree, chunked over a length,
+        // and interim answers skipped wherever they are cut.
+        {{{Answer(Ok + "Content-Length: abc", "xyz")}}, close, "invalid length in the answer"},
+        {{{Answer(Ok + "Content-Length: 5junk", "hello")}}, close, "invalid length in the answer"},
+        {{{Answer(Ok + "Content-Length: 5\r\nContent-Length: 11", "hello world")}},
+         close,
+         "invalid length in the answer"},
+        {{{Answer(Ok + "Content-Length: 11\r\nContent-Length: 11", "hello world")}},
+         close,
+         "",
+         "hello world"},
+        {{{Answer(Ok + "Content-Length: 99\r\nTransfer-Encoding: chunked",
+                  "5\r\nhello\r\n0\r\n\r\n")}},
+         close,
+         "",
+         "hello"},
+        {Pieces("HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\nHTTP/1.1 100 Continue\r\n\r\n" +
+                    counted,
+                {20, 40}, 10ms),
+         close, "", "hello world"},
+        {{{"HTTP/1.1 101 Switching Protocols\r\n\r\n"}}, close, "HTTP 101"},
     };
     for (const auto& c : cases) {
         const std::string what = c.failure + " / " + c.saved;
@@ -151,6 +173,49 @@ TEST_F(Fetch, ReplacesTheFileOnlyWithACompleteBody) {
         EXPECT_EQ(report.failure, c.failure) << what;
         EXPECT_EQ(report.bytes, c.failure.empty() ? c.saved.size() : 0) << what;
         EXPECT_EQ(ReadWholeFile(target_), c.saved) << what;
+    }
+}
+
+// Whatever a server does, a fetch ends within its limits, and one the user
+// stops ends within a quarter second; the old file stays.
+TEST_F(Fetch, EndsWithinItsLimitsWhateverTheServerDoes) {
+    const std::string head = Ok + "Content-Length: 20000\r\n\r\n";
+    const std::string fast = Answer(Ok + "Content-Length: 3000", std::string(3000, 'f'));
+    FetchLimits tight{1500ms, 2s, 500ms, 1s, 1000, 1s};
+    FetchLimits full_disk = tight;
+    full_disk.disk_reserve = int64_t{1} << 62;
+    const struct {
+        std::vector<ServerPiece> answer;
+        FetchLimits limits;
+        std::string failure;
+        bool stop = false;  // the user stops the fetch 300 ms into it
+    } cases[] = {
+        {EveryBytes(Ok + "X: " + std::string(100, 'x') + "\r\n\r\n", 2, 50ms), tight,
+         "no headers within 1 s"},
+        {EveryBytes(Ok + "Content-Length: 90000\r\n\r\n" + std::string(2000, 'b'), 50, 100ms),
+         tight, "too slow at 0%"},
+        {Pieces(fast, {1000, 1000}, 300ms), tight, ""},  // about 5 KB a second
+        {{{fast}}, full_disk, "disk nearly full"},
+        {{{head + std::string(1000, 'b')}, {"", 5s}}, tight, "stopped at 5%", true},
+        {{{"", 5s}}, tight, "stopped before the answer", true},
+    };
+    for (const auto& c : cases) {
+        SetFetchLimitsForTests(c.limits);
+        LoopbackServer server(c.answer);
+        FetchProgress progress;
+        std::thread user([&] {
+            std::this_thread::sleep_for(300ms);
+            progress.stop = c.stop;
+        });
+        auto start = std::chrono::steady_clock::now();
+        dir_.Write("out.bin", Old);
+        FetchReport report;
+        FetchHttpFile(server.Url("f.bin"), target_, &progress, &report);
+        auto took = std::chrono::steady_clock::now() - start;
+        user.join();
+        EXPECT_EQ(report.failure, c.failure);
+        EXPECT_EQ(ReadWholeFile(target_), c.failure.empty() ? std::string(3000, 'f') : Old);
+        EXPECT_LT(took, c.stop ? 600ms : 2500ms) << c.failure;
     }
 }
 

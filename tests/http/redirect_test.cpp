@@ -146,6 +146,18 @@ TEST_F(Redirects, HttpsSavesTheFileOnlyFromAServerThatProvesItsName) {
         EXPECT_EQ(report.failure, c.failure) << link;
         EXPECT_EQ(ReadWholeFile(target_), c.failure.empty() ? Body : Old) << link;
     }
+    // A body read until close is whole only at close_notify: anyone on the path
+    // can close TCP.
+    for (auto [end, failure] :
+         {std::pair{TlsServerEnd::CloseNotify, ""}, {TlsServerEnd::TcpClose, "answer cut short"}}) {
+        TlsServer server("HTTP/1.1 200 OK\r\n\r\n" + Body, TlsCert::Good, end);
+        ASSERT_TRUE(server.Ready());
+        dir_.Write("out.bin", Old);
+        FetchReport report;
+        FetchHttpFile(server.Url("f.bin"), target_, nullptr, &report);
+        EXPECT_EQ(report.failure, failure);
+        EXPECT_EQ(ReadWholeFile(target_), report.failure.empty() ? Body : Old);
+    }
 }
 
 TEST_F(Redirects, AnIpv6LiteralIsReached) {
