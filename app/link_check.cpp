@@ -23,44 +23,78 @@ bool IsErrorPageLine(std::string_view line) {
     return false;
 }
 
-// A file that is neither an error page nor the real thing stays for the user to
-// look at; the check goes on.
-std::string KeptOutcome(int64_t size) {
-    if (size == 0) return "an empty file, kept; still waiting";
-    if (size <= SizeThreshold) return "only " + SizeText(size) + ", kept; still waiting";
-    return SizeText(size) + " that read like an error page, kept; still waiting";
+// The judge reads at most this much of any line, so that a file of one huge
+// line costs no more memory than any other.
+constexpr std::size_t JudgedLineBytes = 64 * 1024;
+
+enum class Verdict { Arrived, ErrorPage, Kept, Unreadable };
+
+struct Judgement {
+    Verdict verdict = Verdict::Kept;
+    int64_t size = 0;
+};
+
+// What the file at path reads like, read through file number k: a hit line
+// makes a small file an error page, a line free of the words makes a large file
+// the real one, and once either has happened no later line can change that.
+// Touches no window, so a transfer's thread may ask it.
+Judgement JudgeFile(int k, const std::string& path) {
+    Judgement judged{Verdict::Kept, std::max<int64_t>(QueryFileSize(path), 0)};
+    if (judged.size == 0) return judged;
+    if (FileOpenRead(k, path) == 0) return {Verdict::Unreadable, judged.size};
+    do {
+        if (IsErrorPageLine(FileReadLine(k, JudgedLineBytes))) {
+            if (judged.size < SizeThreshold) {
+                judged.verdict = Verdict::ErrorPage;
+                break;
+            }
+        } else if (judged.size > SizeThreshold) {
+            judged.verdict = Verdict::Arrived;
+            break;
+        }
+    } while (!FileAtEnd(k));
+    FileClose(k);
+    return judged;
 }
 
-// Reads slot k's open file line by line. A hit line deletes a small file; a
-// line free of the words marks a large file done. Once either has happened no
-// later line can change the outcome, so reading stops there. Returns what the
-// check came to, in the user's words.
-std::string InspectFile(int k, const std::string& target_path) {
-    int64_t size = QueryFileSize(target_path);
-    do {
-        if (IsErrorPageLine(FileReadLine(k))) {
-            if (size < SizeThreshold && RemoveFile(target_path) != 0)
-                return "error page (" + SizeText(size) + ") deleted";
-        } else if (size > SizeThreshold) {
+// What a file that is neither an error page nor the real thing is, in words.
+std::string KeptWhat(int64_t size) {
+    if (size == 0) return "an empty file";
+    if (size <= SizeThreshold) return "only " + SizeText(size);
+    return SizeText(size) + " that read like an error page";
+}
+
+// Acts on the judgement of slot k's file at target_path: a real file marks the
+// row done, an error page is deleted, anything else stays for the user to look
+// at while the check goes on. Returns what the check came to, in the user's words.
+std::string ApplyJudgement(int k, const Judgement& judged, const std::string& target_path) {
+    switch (judged.verdict) {
+        case Verdict::Arrived: {
             SetItemText(LinkList, k, StatusDone, ColumnStatus);
             SlotDoneFlags[k] = std::string("1");
             const std::string link = ItemText(LinkList, k, ColumnUrl);
             NotifyArrival(FileNameOf(target_path), link, target_path);
-            return "file arrived (" + SizeText(size) + ")";
+            return "file arrived (" + SizeText(judged.size) + ")";
         }
-    } while (!FileAtEnd(k));
-    return KeptOutcome(size);
+        case Verdict::ErrorPage:
+            if (RemoveFile(target_path) != 0)
+                return "error page (" + SizeText(judged.size) + ") deleted";
+            break;
+        case Verdict::Unreadable:
+            return "the file arrived but cannot be read";
+        case Verdict::Kept:
+            break;
+    }
+    return KeptWhat(judged.size) + ", kept; still waiting";
 }
 
-// Judges what a fetch left at target_path, or says why it left nothing.
-std::string JudgeFetch(int k, int fetched, const FetchReport& report,
-                       const std::string& target_path) {
-    if (fetched == 0) return report.failure.empty() ? "download failed" : report.failure;
-    if (QueryFileSize(target_path) <= 0) return KeptOutcome(0);
-    if (FileOpenRead(k, target_path) == 0) return "the file arrived but cannot be read";
-    std::string outcome = InspectFile(k, target_path);
-    FileClose(k);
-    return outcome;
+// A body that would not count as arrived never replaces a file already there.
+std::string RefusedOutcome(const Judgement& judged) {
+    std::string what = judged.verdict == Verdict::ErrorPage
+                           ? "error page (" + SizeText(judged.size) + ")"
+                       : judged.verdict == Verdict::Unreadable ? "an unreadable file"
+                                                               : KeptWhat(judged.size);
+    return what + " not saved over the file already there; still waiting";
 }
 
 }  // namespace
@@ -100,17 +134,29 @@ void LinkCheck(int k) {
     const std::string status = ItemText(LinkList, k, ColumnStatus);
     FetchProgress progress;
     FetchReport report;
+    Judgement body;
+    ReplaceCheck may_replace = [&](const std::string& body_path) {
+        body = JudgeFile(k, body_path);
+        return body.verdict == Verdict::Arrived;
+    };
     int fetched = KeepPaintingWhile(
-        [&] { return FetchHttpFile(link, target_path, &progress, &report); },
+        [&] { return FetchHttpFile(link, target_path, &progress, &report, may_replace); },
         [&] {
             int64_t received = progress.received;
             if (received > 0)
                 SetItemText(LinkList, k, ProgressText(received, progress.expected), ColumnStatus);
         });
     SetItemText(LinkList, k, status, ColumnStatus);
+    std::string outcome;
+    if (fetched == 1) {
+        outcome = ApplyJudgement(k, JudgeFile(k, target_path), target_path);
+    } else if (report.reason == FetchFailure::NotReplaced) {
+        outcome = RefusedOutcome(body);
+    } else {
+        outcome = report.failure.empty() ? "download failed" : report.failure;
+    }
     // Only the latest outcome is kept, in memory with its row: it tells why a
     // row is still waiting, and never reaches the settings file.
-    const std::string outcome = JudgeFetch(k, fetched, report, target_path);
     SetItemTip(LinkList, k, outcome + " \xE2\x80\x94 " + stamp, ColumnStatus);
     PaintPending();
 }

@@ -124,8 +124,9 @@ NativeFile OpenOnDisk(std::string_view path, DWORD access, DWORD sharing) {
 }  // namespace
 
 NativeFile OpenNativeForReading(std::string_view path) {
-    // Sharing delete lets RemoveFile take a file that a link check still reads.
-    return OpenOnDisk(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    // Sharing delete lets RemoveFile take a file that a link check still reads;
+    // sharing write lets the check read a body whose file is still open.
+    return OpenOnDisk(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 }
 
 size_t ReadNative(NativeFile file, char* buffer, size_t size) {

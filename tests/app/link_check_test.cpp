@@ -96,6 +96,7 @@ TEST_F(LinkCheckTest, TheStatusTipTellsHowTheLastCheckEnded) {
     const struct {
         const char* what;
         std::string answer, outcome;
+        bool over_a_file = false;  // one of that name is there already
     } cases[] = {
         {"arrived", Ok(Body(2'100'000)), "file arrived (2.1 MB)"},
         {"error page", Ok(Body(1234, {"Error 404"})), "error page (1.2 KB) deleted"},
@@ -105,14 +106,27 @@ TEST_F(LinkCheckTest, TheStatusTipTellsHowTheLastCheckEnded) {
         {"empty body", Ok(""), "an empty file, kept; still waiting"},
         {"the fetch's own reason", "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n",
          "HTTP 404"},
+        // Only a body that counts as arrived replaces a file already there.
+        {"arrived over a file", Ok(Body(2'100'000)), "file arrived (2.1 MB)", true},
+        {"error page over a file", Ok(Body(1234, {"Error 404"})),
+         "error page (1.2 KB) not saved over the file already there; still waiting", true},
+        {"small file over a file", Ok(Body(3000)),
+         "only 3.0 KB not saved over the file already there; still waiting", true},
+        {"empty body over a file", Ok(""),
+         "an empty file not saved over the file already there; still waiting", true},
     };
+    const std::string precious = Body(100'000, {"a file the user already has"});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ResetGuiDouble();
         ResetState();
+        if (c.over_a_file) dir.Write("file.bin", precious);
         CheckServing(c.answer);
         EXPECT_EQ(ItemTip(LinkList, 0, ColumnStatus),
                   c.outcome + " \xE2\x80\x94 " + ItemText(LinkList, 0, ColumnLastRetry));
+        if (c.over_a_file && !Done()) {
+            EXPECT_EQ(ReadWholeFile(dir.File("file.bin")), precious);
+        }
         std::filesystem::remove(dir.File("file.bin"));
     }
 }

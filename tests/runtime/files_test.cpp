@@ -88,6 +88,12 @@ TEST(FileLines, LineEndsAndBufferBoundaries) {
     for (const Case& c : cases) {
         EXPECT_EQ(ReadFileLines(dir, c.bytes), c.lines);
     }
+    // With a limit, a long line gives only its start, across blocks, and the
+    // next line follows.
+    ASSERT_NE(FileOpenRead(5, dir.Write("long.txt", block + block + "\nnext")), 0);
+    EXPECT_EQ(FileReadLine(5, 5000), std::string(5000, 'b'));
+    EXPECT_EQ(FileReadLine(5, 5000), "next");
+    FileClose(5);
 }
 
 TEST(FileTableSlots, FailuresLeaveSlotsEmpty) {

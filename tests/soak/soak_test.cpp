@@ -395,8 +395,10 @@ void SoakTest::Apply(const PendingCheck& check) {
     const Behaviour& b = check.behaviour;
     ++row.tried;
     row.done = b.outcome == Outcome::Done;
-    if (b.outcome != Outcome::Failed) files_[row.link.file] = FactsOf(b.body);
-    if (b.outcome == Outcome::Deleted) files_.erase(row.link.file);
+    // Only a body that counts as arrived replaces a file that is there already.
+    const bool replaces = !files_.contains(row.link.file) || b.outcome == Outcome::Done;
+    if (b.outcome != Outcome::Failed && replaces) files_[row.link.file] = FactsOf(b.body);
+    if (b.outcome == Outcome::Deleted && replaces) files_.erase(row.link.file);
     row.last_retry = ItemText(LinkList, check.slot, ColumnLastRetry);
     EXPECT_TRUE(row.last_retry == check.stamp_before || row.last_retry == DateStamp())
         << row.last_retry;
