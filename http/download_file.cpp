@@ -1,5 +1,6 @@
 #include "http/download_file.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -60,11 +61,13 @@ std::optional<std::string> DownloadDirectoryOf(const std::string& path) {
 }
 
 std::string UniqueDownloadSuffix() {
-    static uint64_t counter = 0;
+    static std::atomic<uint64_t> counter{0};
     uint64_t value = SystemRandom64().value_or(
         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    value ^= (ThisProcessNumber() << 32) ^ ++counter;
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    value ^= ++counter;
+    char text[40];
+    std::snprintf(text, sizeof text, "%llu-%016llx",
+                  static_cast<unsigned long long>(ThisProcessNumber()),
+                  static_cast<unsigned long long>(value));
     return text;
 }

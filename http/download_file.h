@@ -50,7 +50,9 @@ class BodyFile {
 // does not exist.
 std::optional<std::string> DownloadDirectoryOf(const std::string& path);
 
-// 16 lower-case hex digits, random, and different for every call in a process.
+// The number of this process, "-", and 16 lower-case hex digits, random and
+// different for every call: what names our temporary files (".tavimor-<suffix>
+// .part" and ".record"), so that a later start knows whose they were.
 std::string UniqueDownloadSuffix();
 
 // ---- The platform's half ----

@@ -311,7 +311,13 @@ Hop ContinueBody(FetchJob& job, Transport& transport, const ResponseHead& head,
         return Failure(FetchFailure::DiskNearlyFull);
     std::string part = PartNameOf(job.target);
     BodyFile file(BodyFile::Continue{}, part);
-    if (!file.IsOpen()) return Failure(FetchFailure::CannotWriteFile);
+    if (!file.IsOpen()) {
+        // No longer a file of ours to add to (a link in its place, say): the
+        // whole file is asked for instead.
+        DropPart(job.target);
+        job.part.reset();
+        return {Hop::Again, {}, {}, false, 0};
+    }
     if (job.progress) {
         job.progress->received = job.part_size;
         job.progress->expected = job.part->length;

@@ -57,9 +57,15 @@ std::string PartRecordNameOf(const std::string& target) {
 std::optional<PartRecord> RecordFor(const ResponseHead& head, std::string_view url) {
     PartRecord record{std::string(url), head.content_length, true, head.etag};
     // A weak ETag only says the content means the same, not that its bytes are.
+    // A date is as good only when the file had not changed for a minute before
+    // the answer left the server: a file rewritten within the second it was
+    // served under would keep its date.
     if (record.validator.empty() || record.validator.starts_with("W/")) {
         record.etag = false;
-        record.validator = head.last_modified;
+        std::optional<int64_t> modified = HttpDateOf(head.last_modified);
+        std::optional<int64_t> sent = HttpDateOf(head.date);
+        bool strong = modified && sent && *modified <= *sent - 60;
+        record.validator = strong ? head.last_modified : "";
     }
     if (record.length <= 0 || record.validator.empty() || !IsClean(record.validator) ||
         !IsClean(record.url))
@@ -126,11 +132,38 @@ void DropPart(const std::string& target) {
     RemoveFile(record);
 }
 
+namespace {
+
+// One of our temporary files that only a crash can have left: its process is
+// gone, or (an older name, without the process) it is a day old.
+bool IsLeftover(std::string_view name, int64_t age_seconds) {
+    constexpr std::string_view Prefix = ".tavimor-";
+    if (!name.starts_with(Prefix)) return false;
+    name.remove_prefix(Prefix.size());
+    if (name.ends_with(".part")) {
+        name.remove_suffix(5);
+    } else if (name.ends_with(".record")) {
+        name.remove_suffix(7);
+    } else {
+        return false;
+    }
+    std::size_t dash = name.find('-');
+    if (dash == std::string_view::npos) return name.size() == 16 && age_seconds >= 24 * 3600;
+    std::string_view process = name.substr(0, dash);
+    if (process.empty() || process.size() > 10 ||
+        process.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    return ProcessGone(std::stoull(std::string(process)));
+}
+
+}  // namespace
+
 void RemoveStaleParts(const std::string& directory, int64_t now_seconds) {
     std::map<std::string, int64_t> changed;
     for (const DownloadFolderEntry& entry : ListDownloadFolder(directory))
         changed[entry.name] = entry.modified;
     for (const auto& [name, modified] : changed) {
+        if (IsLeftover(name, now_seconds - modified)) RemoveFile(directory + name);
         if (!name.ends_with(RecordSuffix)) continue;
         std::string target = name.substr(0, name.size() - RecordSuffix.size());
         // A part being appended to keeps changing while its record does not.

@@ -65,5 +65,6 @@ void DropPart(const std::string& target);
 
 // Removes from directory (ending with a separator) every kept part whose
 // record and part both last changed StalePartSeconds or more before
-// now_seconds (seconds since 1970 UTC), record and part together.
+// now_seconds (seconds since 1970 UTC), record and part together; and every
+// temporary file of ours whose process has ended (a crash, a kill -9).
 void RemoveStaleParts(const std::string& directory, int64_t now_seconds);

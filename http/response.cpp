@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "runtime/dates.h"
+
 namespace {
 
 constexpr int64_t MaxLength = std::numeric_limits<int64_t>::max();
@@ -45,6 +47,30 @@ std::string Trimmed(std::string_view text) {
 }
 
 }  // namespace
+
+std::optional<int64_t> HttpDateOf(std::string_view text) {
+    // "Sun, 06 Nov 1994 08:49:37 GMT": the positions of its fields are fixed.
+    constexpr std::string_view Months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    if (text.size() != 29 || text.substr(3, 2) != ", " || text.substr(25) != " GMT") return {};
+    auto number = [&](std::size_t at, std::size_t digits) -> int64_t {
+        int64_t value = 0;
+        for (std::size_t i = at; i < at + digits; ++i) {
+            if (!IsDigit(text[i])) return -1;
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
+    std::size_t month = Months.find(text.substr(8, 3));
+    if (month == std::string_view::npos || month % 3 != 0 || text[7] != ' ' || text[11] != ' ' ||
+        text[16] != ' ' || text[19] != ':' || text[22] != ':')
+        return {};
+    int64_t day = number(5, 2), year = number(12, 4), hour = number(17, 2), minute = number(20, 2),
+            second = number(23, 2);
+    if (day < 0 || year < 0 || hour < 0 || minute < 0 || second < 0) return {};
+    DateValue date = MakeDate(year, static_cast<int64_t>(month / 3) + 1, day, hour, minute, second);
+    if (date == ImpossibleDate) return {};
+    return date;
+}
 
 bool IsHtmlType(std::string_view content_type) {
     std::string type = Trimmed(content_type.substr(0, content_type.find(';')));
@@ -153,6 +179,8 @@ void HeadReader::TakeLine() {
         if (head_.etag.empty()) head_.etag = Trimmed(line.substr(5));
     } else if (StartsIgnoringCase(line, "last-modified:")) {
         if (head_.last_modified.empty()) head_.last_modified = Trimmed(line.substr(14));
+    } else if (StartsIgnoringCase(line, "date:")) {
+        if (head_.date.empty()) head_.date = Trimmed(line.substr(5));
     } else if (StartsIgnoringCase(line, "content-range:")) {
         if (head_.content_range.empty()) head_.content_range = Trimmed(line.substr(14));
     } else if (StartsIgnoringCase(line, "content-length:")) {

@@ -28,6 +28,7 @@ struct ResponseHead {
     std::string etag;             // the first "ETag" value, blanks trimmed
     std::string last_modified;    // the first "Last-Modified" value, blanks trimmed
     std::string content_range;    // the first "Content-Range" value, blanks trimmed
+    std::string date;             // the first "Date" value, blanks trimmed
 };
 
 // The bytes a 206 answer carries: first to last of a file of complete bytes.
@@ -42,6 +43,10 @@ struct ContentRange {
 // first <= last < complete. Nothing for any other form: "*" for either part,
 // another unit, or numbers beyond 2^63-1.
 std::optional<ContentRange> ContentRangeOf(std::string_view value);
+
+// An HTTP date in its one current form, "Sun, 06 Nov 1994 08:49:37 GMT", as
+// seconds since 1970 UTC; nothing for any other text.
+std::optional<int64_t> HttpDateOf(std::string_view text);
 
 // Whether a Content-Type value names an HTML page (its media type, before any
 // parameters, is text/html in any letter case).

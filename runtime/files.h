@@ -18,6 +18,9 @@ extern const char PathSeparator;
 
 // The system's number of this process, as the names of temporary files carry it.
 uint64_t ThisProcessNumber();
+// Whether the process of that number has ended; one we may not look at
+// (another user's) is taken as alive.
+bool ProcessGone(uint64_t number);
 
 // The whole path of the running executable, however long; "" when the system
 // does not tell. Paths are UTF-8 on Windows.

@@ -1,11 +1,13 @@
 // Files and paths on POSIX: the program's location, size queries, deletion and
 // the descriptors beneath the FileTable.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "runtime/files.h"
@@ -24,6 +26,12 @@ const char PathSeparator = '/';
 
 uint64_t ThisProcessNumber() {
     return static_cast<uint64_t>(getpid());
+}
+
+bool ProcessGone(uint64_t number) {
+    if (number == 0 || number > static_cast<uint64_t>(std::numeric_limits<pid_t>::max()))
+        return false;
+    return kill(static_cast<pid_t>(number), 0) != 0 && errno == ESRCH;
 }
 
 std::string ExecutablePath() {
@@ -109,7 +117,9 @@ NativeFile CreateNativeFile(std::string_view path, bool& taken) {
 }
 
 NativeFile OpenNativeForAppend(std::string_view path) {
-    return OpenRegular(path, O_WRONLY | O_APPEND);
+    // A symbolic link put in a part's place must not lead the rest of a
+    // download into some other file.
+    return OpenRegular(path, O_WRONLY | O_APPEND | O_NOFOLLOW);
 }
 
 bool WriteNative(NativeFile file, std::string_view bytes) {

@@ -45,6 +45,15 @@ uint64_t ThisProcessNumber() {
     return GetCurrentProcessId();
 }
 
+bool ProcessGone(uint64_t number) {
+    if (number == 0 || number > 0xFFFFFFFFu) return false;
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(number));
+    if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+    bool exited = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return exited;
+}
+
 std::string ExecutablePath() {
     // The answer is cut, without an error, when the buffer is too small.
     for (DWORD size = 260; size <= (DWORD{1} << 20); size *= 2) {
@@ -109,12 +118,17 @@ namespace {
 
 // Opens an existing file on a disk: pipes, consoles and devices are no
 // downloaded files.
-NativeFile OpenOnDisk(std::string_view path, DWORD access, DWORD sharing) {
+// With follow false, a reparse point (a symbolic link, a junction) is refused.
+NativeFile OpenOnDisk(std::string_view path, DWORD access, DWORD sharing, bool follow = true) {
     if (!UsablePath(path)) return NoNativeFile;
-    HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), access, sharing, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(WideFromUtf8(path).c_str(), access, sharing, nullptr, OPEN_EXISTING,
+                    follow ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return NoNativeFile;
-    if (GetFileType(file) != FILE_TYPE_DISK) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool link = !follow && (!GetFileInformationByHandle(file, &info) ||
+                            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+    if (link || GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
         return NoNativeFile;
     }
@@ -152,7 +166,9 @@ NativeFile CreateNativeFile(std::string_view path, bool& taken) {
 }
 
 NativeFile OpenNativeForAppend(std::string_view path) {
-    return OpenOnDisk(path, FILE_APPEND_DATA, FILE_SHARE_READ);
+    // A link put in a part's place must not lead the rest of a download into
+    // some other file.
+    return OpenOnDisk(path, FILE_APPEND_DATA, FILE_SHARE_READ, false);
 }
 
 bool WriteNative(NativeFile file, std::string_view bytes) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "runtime/files.h"
 #include "runtime/replace_file.h"
 #include "runtime/settings_disk.h"
 
@@ -129,7 +130,7 @@ void RemoveStaleTemporaries(const ReplaceTarget& target) {
     while (const dirent* entry = readdir(directory)) {
         pid_t owner = TemporaryOwner(entry->d_name, prefix);
         if (owner <= 0 || owner == getpid()) continue;
-        if (kill(owner, 0) != 0 && errno == ESRCH) unlinkat(dirfd(directory), entry->d_name, 0);
+        if (ProcessGone(static_cast<uint64_t>(owner))) unlinkat(dirfd(directory), entry->d_name, 0);
     }
     closedir(directory);
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "runtime/files.h"
 #include "runtime/replace_file.h"
 #include "runtime/settings_disk.h"
 #include "runtime/wide_text_win32.h"
@@ -101,15 +102,6 @@ DWORD TemporaryOwner(std::wstring_view name, std::wstring_view prefix) {
     if (dot == name.npos || dot > 9 || !AllDigits(name.substr(0, dot))) return 0;
     if (!AllDigits(name.substr(dot + 1))) return 0;
     return static_cast<DWORD>(std::stoul(std::wstring(name.substr(0, dot))));
-}
-
-// A process we may not look at (another user's) is taken as alive.
-bool ProcessGone(DWORD id) {
-    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-    if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
-    bool exited = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    CloseHandle(process);
-    return exited;
 }
 
 // A writer that was killed or lost power mid-save left its temporary file; the

@@ -12,6 +12,7 @@
 #include "http/fetch.h"
 #include "http/net.h"
 #include "http/part_file.h"
+#include "runtime/files.h"
 #include "tests/http/fetch_fixture.h"
 #include "tests/support/scripted_web_server.h"
 #include "tests/support/temp_dir.h"
@@ -138,8 +139,21 @@ TEST_F(Resume, KeepsAPartOnlyWhenItCanBeProvedTheSame) {
     } cases[] = {
         {"strong ETag", "ETag: \"a\"\r\nLast-Modified: Mon, 01 Jun 2026 10:00:00 GMT\r\n", Cut,
          "broke off at 60% (kept for the next check)", "\"a\""},
-        {"weak ETag, a date", "ETag: W/\"a\"\r\nLast-Modified: Mon, 01 Jun 2026 10:00:00 GMT\r\n",
+        // A date proves the same bytes only a minute or more before the answer's own.
+        {"weak ETag, an old date",
+         "ETag: W/\"a\"\r\nLast-Modified: Mon, 01 Jun 2026 10:00:00 GMT\r\n"
+         "Date: Mon, 01 Jun 2026 10:01:00 GMT\r\n",
          Cut, "broke off at 60% (kept for the next check)", "Mon, 01 Jun 2026 10:00:00 GMT"},
+        {"a date too recent",
+         "Last-Modified: Mon, 01 Jun 2026 10:00:00 GMT\r\n"
+         "Date: Mon, 01 Jun 2026 10:00:59 GMT\r\n",
+         Cut, "broke off at 60%", ""},
+        {"a date, no Date", "Last-Modified: Mon, 01 Jun 2026 10:00:00 GMT\r\n", Cut,
+         "broke off at 60%", ""},
+        {"an obsolete date form",
+         "Last-Modified: Monday, 01-Jun-26 10:00:00 GMT\r\n"
+         "Date: Mon, 01 Jun 2026 10:05:00 GMT\r\n",
+         Cut, "broke off at 60%", ""},
         {"weak ETag only", "ETag: W/\"a\"\r\n", Cut, "broke off at 60%", ""},
         {"no validator", "", Cut, "broke off at 60%", ""},
         {"under 1 MiB", "ETag: \"a\"\r\n", (1 << 20) - 1, "broke off at 52%", ""},
@@ -196,13 +210,24 @@ TEST(StaleParts, AreRemovedAfterThirtyDaysWithTheirRecords) {
     age("fresh.bin.part.tavimor", 29);
     age("stray.bin.part", 90);  // not ours: no record
     age("gone.bin.part.tavimor", 31);
+    // Temporaries of a crashed fetch go; a running one's, and others', stay.
+    const std::string mine =
+        ".tavimor-" + std::to_string(ThisProcessNumber()) + "-00000000000000aa";
+    age(mine + ".part", 0);
+    age(".tavimor-4194399-00000000000000bb.part", 0);  // above any pid_max
+    age(".tavimor-4194399-00000000000000cc.record", 0);
+    age(".tavimor-00000000000000dd.part", 2);  // named before names carried the process
+    age(".tavimor-00000000000000ee.part", 0);
+    age(".tavimor-notes.part", 9);
     RemoveStaleParts(dir.Path(), static_cast<int64_t>(std::time(nullptr)));
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(NativePath(dir.Path())))
         left.push_back(entry.path().filename().string());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"fresh.bin.part.tavimor", "going.bin.part",
-                                              "going.bin.part.tavimor", "stray.bin.part"}));
+    EXPECT_EQ(left, (std::vector<std::string>{".tavimor-00000000000000ee.part", mine + ".part",
+                                              ".tavimor-notes.part", "fresh.bin.part.tavimor",
+                                              "going.bin.part", "going.bin.part.tavimor",
+                                              "stray.bin.part"}));
 }
 
 }  // namespace

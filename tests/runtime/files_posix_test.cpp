@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/files.h"
+#include "runtime/replace_file.h"
 #include "tests/runtime/open_handles.h"
 #include "tests/support/temp_dir.h"
 
@@ -49,6 +50,11 @@ TEST(FileQueries, RootAndFifo) {
     ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
     EXPECT_EQ(FileOpenRead(2, dir.File("fifo")), 0);  // must not wait for a writer
     EXPECT_TRUE(FileAtEnd(2));
+    // A link in a kept part's place is never written through.
+    std::string victim = dir.Write("victim", "mine");
+    ASSERT_EQ(symlink(victim.c_str(), dir.File("f.bin.part").c_str()), 0);
+    EXPECT_FALSE(FileReplacement(FileReplacement::Continue{}, dir.File("f.bin.part")).IsOpen());
+    EXPECT_EQ(ReadWholeFile(victim), "mine");
 }
 
 }  // namespace
