@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "app/main_loop.h"
 #include "app/state.h"
 #include "gui/gui.h"
 #include "http/fetch.h"
@@ -145,6 +146,7 @@ void LinkCheck(int k) {
             int64_t received = progress.received;
             if (received > 0)
                 SetItemText(LinkList, k, ProgressText(received, progress.expected), ColumnStatus);
+            if (AnswerCommandsDuringCheck()) progress.stop = true;
         });
     SetItemText(LinkList, k, status, ColumnStatus);
     std::string outcome;

@@ -145,8 +145,19 @@ void StartQueue() {
     ArmIdleSlots();
 }
 
-void StopQueue() {
-    if (!AskYesNo("Question", "Do you want to stop checking all?")) return;
+// Said Yes to during a link check's transfer, carried out by the next pass.
+bool StopAfterCheck = false;
+bool QuitAfterCheck = false;
+
+bool AskToStop() {
+    return AskYesNo("Question", "Do you want to stop checking all?");
+}
+
+bool AskToQuit() {
+    return AskYesNo("Quit now, then?", "Do you really want to quit?");
+}
+
+void StopQueueNow() {
     QueueRunning = 0;
     EditMode = 0;
     Enable(UrlField, true);
@@ -166,8 +177,8 @@ void StopQueue() {
 void OnStartButton() {
     if (QueueRunning == 0) {
         StartQueue();
-    } else {
-        StopQueue();
+    } else if (AskToStop()) {
+        StopQueueNow();
     }
 }
 
@@ -290,12 +301,21 @@ void RunCommand(int control, int type) {
 
 // True when the user confirmed; the settings are saved then.
 bool ConfirmQuit() {
-    if (!AskYesNo("Quit now, then?", "Do you really want to quit?")) return false;
+    if (!AskToQuit()) return false;
     SaveSettings();
     return true;
 }
 
 }  // namespace
+
+bool AnswerCommandsDuringCheck() {
+    if (StopAfterCheck || QuitAfterCheck) return false;
+    if (TakeQueuedEvent(CloseRequest, MainWindow, 0) && AskToQuit()) QuitAfterCheck = true;
+    if (!QuitAfterCheck && QueueRunning == 1 &&
+        TakeQueuedEvent(ControlEvent, StartButton, ButtonClick) && AskToStop())
+        StopAfterCheck = true;
+    return StopAfterCheck || QuitAfterCheck;
+}
 
 int RunMainPass() {
     const int kind = WaitEvent(-1);
@@ -305,6 +325,15 @@ int RunMainPass() {
     RefreshDateStamp();
     HandleFinishedSlots();
     HandleSaveRequest();
+    if (QuitAfterCheck) {
+        QuitAfterCheck = false;
+        SaveSettings();
+        return 0;
+    }
+    if (StopAfterCheck) {
+        StopAfterCheck = false;
+        if (QueueRunning == 1) StopQueueNow();
+    }
     if (kind == ControlEvent) RunCommand(EventControl(), EventType());
     if (kind == CloseRequest && ConfirmQuit()) return 0;
     return 1;

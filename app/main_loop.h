@@ -10,3 +10,9 @@ int RunMainPass();
 
 // Runs passes until the user has confirmed quitting.
 void RunMainLoop();
+
+// During a link check's transfer, answers at once the two commands that may
+// not wait for it: Stop! and the close request, each with its usual question.
+// True when the user said Yes: the transfer is to end, and the next pass then
+// stops the queue or quits without asking again. Every other command waits.
+bool AnswerCommandsDuringCheck();

@@ -56,6 +56,11 @@ int WaitEvent(int64_t limitMs) {
     return WaitForNewEvent(limitMs);
 }
 
+bool TakeQueuedEvent(int kind, int control, int type) {
+    int window = kind == CloseRequest ? control : ControlWindowNumber();
+    return TakeQueuedGuiEvent({kind, window, control, type});
+}
+
 int EventControl() {
     return CurrentEvent().control;
 }
@@ -83,7 +88,7 @@ Colour RgbColor(int red, int green, int blue) {
 int KeepPaintingWhile(const std::function<int()>& work, const std::function<void()>& refresh) {
     if (!work) return 0;
     if (!BeginTransferWait()) return work();
-    TickAllowance no_ticks(0, false);
+    TicksHeld no_ticks;
     std::atomic<bool> done{false};
     int result = 0;
     std::thread worker;
@@ -105,8 +110,10 @@ int KeepPaintingWhile(const std::function<int()>& work, const std::function<void
                                                                               SteadyClock::now());
             slice = std::clamp(left, std::chrono::milliseconds(0), slice);
         }
+        const int queued = CountQueuedEvents();
         WaitTransferSlice(slice);
-        if (refresh && !done.load() && SteadyClock::now() >= next_refresh) {
+        bool due = SteadyClock::now() >= next_refresh || CountQueuedEvents() > queued;
+        if (refresh && !done.load() && due) {
             refresh();
             next_refresh = SteadyClock::now() + RefreshInterval;
         }

@@ -55,8 +55,8 @@ void RunPendingTicksSoon();
 
 // A transfer's wait (KeepPaintingWhile). Begin says whether there is a window to
 // keep painting; Wake comes from the worker thread when the work is done; a
-// slice paints, runs timers and posted work, and leaves input queued, for up to
-// longest or until woken.
+// slice handles whatever comes (paint, input, timers, posted work) for up to
+// longest, or until woken or an event is queued.
 bool BeginTransferWait();
 void WakeTransferWait();
 void WaitTransferSlice(std::chrono::milliseconds longest);

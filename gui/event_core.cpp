@@ -27,9 +27,10 @@ std::deque<Key> PendingTicks;
 int TicksAllowed = 0;
 bool IdleOnly = false;
 bool TickOwed = false;
+int TicksHeldDepth = 0;
 
 bool MayRunTick() {
-    return TicksAllowed > 0 && !(IdleOnly && !Queue.empty());
+    return TicksHeldDepth == 0 && TicksAllowed > 0 && !(IdleOnly && !Queue.empty());
 }
 
 void RunTick(const Key& key) {
@@ -38,7 +39,7 @@ void RunTick(const Key& key) {
     SlotProcedure procedure = it->second.procedure;
     --TicksAllowed;
     TickOwed = true;
-    TickAllowance inside_tick(0, false);
+    TicksHeld inside_tick;
     procedure(key.second);
 }
 
@@ -58,11 +59,19 @@ void ResetEventCore() {
     TicksAllowed = 0;
     IdleOnly = false;
     TickOwed = false;
+    TicksHeldDepth = 0;
 }
 
 void QueueGuiEvent(const GuiEvent& event, bool collapse) {
     if (collapse && !Queue.empty() && Queue.back() == event) return;
     Queue.push_back(event);
+}
+
+bool TakeQueuedGuiEvent(const GuiEvent& event) {
+    auto found = std::find(Queue.begin(), Queue.end(), event);
+    if (found == Queue.end()) return false;
+    Queue.erase(found);
+    return true;
 }
 
 int CountQueuedEvents() {
@@ -167,8 +176,16 @@ void RunPendingTicks() {
     }
 }
 
+TicksHeld::TicksHeld() {
+    ++TicksHeldDepth;
+}
+
+TicksHeld::~TicksHeld() {
+    --TicksHeldDepth;
+}
+
 bool RunOnePendingTick() {
-    if (PendingTicks.empty()) return false;
+    if (PendingTicks.empty() || TicksHeldDepth > 0) return false;
     TickAllowance one(1, false);
     RunPendingTicks();
     return one.Spent();

@@ -27,6 +27,9 @@ void ResetEventCore();
 // queued is not appended again.
 void QueueGuiEvent(const GuiEvent& event, bool collapse);
 int CountQueuedEvents();
+// Takes the oldest queued event equal to event out of the queue; false when
+// none is queued.
+bool TakeQueuedGuiEvent(const GuiEvent& event);
 // The event the last wait returned, read by EventControl and EventType.
 const GuiEvent& CurrentEvent();
 
@@ -80,8 +83,8 @@ class ProgramChange {
 // ---- When ticks run ----
 
 // A tick that falls due runs at once while the innermost allowance has some
-// left (and, with idleOnly, while no event is queued); otherwise it waits,
-// one per timer, for a wait that allows it. Inside a tick nothing else ticks.
+// left (and, with idleOnly, while no event is queued) and no TicksHeld lives;
+// otherwise it waits, one per timer, for a wait that allows it.
 class TickAllowance {
   public:
     static constexpr int Unlimited = 1 << 30;
@@ -97,9 +100,20 @@ class TickAllowance {
     bool saved_idle_only_;
 };
 
+// While one of these lives no tick runs, whatever allowance a wait inside it
+// (a message box) makes: inside a tick, and during a link check's transfer,
+// where a tick would start another check.
+class TicksHeld {
+  public:
+    TicksHeld();
+    ~TicksHeld();
+    TicksHeld(const TicksHeld&) = delete;
+    TicksHeld& operator=(const TicksHeld&) = delete;
+};
+
 bool HavePendingTicks();
 // Runs pending ticks, oldest first, while the allowance permits.
 void RunPendingTicks();
-// Runs the oldest pending tick, whatever the allowance; false when none was
-// pending.
+// Runs the oldest pending tick, whatever the allowance (unless held); false
+// when none ran.
 bool RunOnePendingTick();

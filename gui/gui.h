@@ -157,12 +157,19 @@ int EventType();
 // command, no close request, no slot tick. The closing wait of a link check.
 void PaintPending();
 
-// Runs work to its end while the window keeps painting; no command and no slot
-// tick runs meanwhile (ticks that fall due run afterwards, at most one per
-// slot, and user input stays queued for later). Returns work's result. For the
+// Takes the oldest queued event of that kind, control and type out of the
+// queue (for a close request, control is the window); false when none is
+// queued. For a command that must not wait behind a transfer.
+bool TakeQueuedEvent(int kind, int control, int type);
+
+// Runs work to its end while the window keeps painting and taking the user's
+// input; no command and no slot tick runs meanwhile: the input's events stay
+// queued for later, and ticks that fall due run afterwards, at most one per
+// slot, even when refresh shows a message box. Returns work's result. For the
 // blocking transfer of a link check; work must not touch the GUI. refresh, when
-// given, runs on the GUI thread at most 4 times a second while work runs (to
-// show its progress), and never after work has ended.
+// given, runs on the GUI thread while work runs, at most 4 times a second (to
+// show its progress) and at once after input queued an event (to answer one
+// that may not wait), and never after work has ended.
 int KeepPaintingWhile(const std::function<int()>& work,
                       const std::function<void()>& refresh = nullptr);
 

@@ -145,8 +145,7 @@ void WaitTransferSlice(std::chrono::milliseconds longest) {
     QTimer slice;
     slice.setSingleShot(true);
     slice.start(longest);
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
-                                    QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 void EndTransferWait() {

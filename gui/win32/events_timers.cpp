@@ -55,16 +55,6 @@ void Dispatch(const MSG& message) {
     DispatchMessageW(&message);
 }
 
-// Everything but the user's input: paint, messages sent by other threads and
-// the shell, posted ones, timers (whose ticks the allowance keeps pending).
-void DispatchAllButInput() {
-    MSG message;
-    constexpr UINT Kinds = PM_QS_PAINT | PM_QS_POSTMESSAGE | PM_QS_SENDMESSAGE;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | Kinds)) {
-        if (message.message != WM_QUIT) DispatchMessageW(&message);
-    }
-}
-
 }  // namespace
 
 void RearmAlarm() {
@@ -161,9 +151,9 @@ void WakeTransferWait() {
 }
 
 void WaitTransferSlice(std::chrono::milliseconds longest) {
-    MsgWaitForMultipleObjectsEx(1, &TransferDone, static_cast<DWORD>(longest.count()),
-                                QS_PAINT | QS_POSTMESSAGE | QS_SENDMESSAGE | QS_TIMER, 0);
-    DispatchAllButInput();
+    MsgWaitForMultipleObjectsEx(1, &TransferDone, static_cast<DWORD>(longest.count()), QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
+    DispatchWaitingInput();
 }
 
 void EndTransferWait() {

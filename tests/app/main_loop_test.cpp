@@ -1,5 +1,7 @@
 #include "app/main_loop.h"
 
+#include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "tavimor_version.h"
@@ -7,6 +9,8 @@
 #include "tests/support/scripted_web_server.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 const Colour White = 255 + 255 * 256 + 255 * 65536;
 const Colour Yellow = 220 + 220 * 256;
@@ -236,6 +240,63 @@ TEST_F(MainLoopTest, ACheckFinishedInsideABoxIsNeitherRepeatedNorRunAfterAStop) 
         EXPECT_TRUE(ArmedTimers().empty()) << c.box;
         EXPECT_EQ(RowsInSettings()[0][ColumnStatus], "DONE!") << c.box;
         EXPECT_EQ(RowsInSettings()[0][ColumnTried], "1") << c.box;
+    }
+}
+
+// Stop! and the close request during a transfer ask at once; Yes ends the
+// transfer (a large part kept) and the pass after it stops or quits without
+// asking again; No lets it finish. Other commands wait for the check.
+TEST_F(MainLoopTest, StopAndQuitAnswerDuringATransfer) {
+    const std::string body(3'000'000, 'x');
+    const struct {
+        const char* what;
+        bool quit;
+        int answer;
+        int pass;            // what the pass that runs the check returns
+        const char* status;  // of the row afterwards
+        const char* tip;     // how the check ended
+    } cases[] = {
+        {"stop, Yes", false, AnswerYes, 1, "Idle", "stopped at 40% (kept for the next check)"},
+        {"stop, No", false, AnswerNo, 1, "DONE!", "file arrived (3.0 MB)"},
+        {"quit, Yes", true, AnswerYes, 0, "Trying", "stopped at 40% (kept for the next check)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetGuiDouble();
+        std::filesystem::remove(dir.File("big.iso"));
+        std::filesystem::remove(dir.File("big.iso.part"));
+        std::filesystem::remove(dir.File("big.iso.part.tavimor"));
+        LoopbackServer server(
+            {{"HTTP/1.1 200 OK\r\nETag: \"v\"\r\nContent-Length: 3000000\r\n\r\n" +
+              body.substr(0, 1'200'000)},
+             {body.substr(1'200'000), 1500ms}});
+        StartWithRows({Row(server.Url("big.iso"))});
+        StartQueue();
+        ScriptAnswers({c.answer});
+        DuringNextTransfer([&] {
+            PressButton(AboutButton);  // waits for the check
+            if (c.quit) {
+                RequestClose();
+            } else {
+                PressButton(StartButton);
+            }
+        });
+        const size_t boxes = ShownBoxes().size();
+        ASSERT_TRUE(TickSlot(0));
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(RunMainPass(), c.pass);  // the check, and what was said Yes to during it
+        auto took = std::chrono::steady_clock::now() - start;
+        ASSERT_EQ(ShownBoxes().size(), boxes + 1);
+        EXPECT_EQ(ShownBoxes().back().text,
+                  c.quit ? "Do you really want to quit?" : "Do you want to stop checking all?");
+        EXPECT_EQ(took < 1200ms, c.answer == AnswerYes);
+        EXPECT_EQ(ItemText(LinkList, 0, ColumnStatus), c.status);
+        EXPECT_EQ(ItemTip(LinkList, 0, ColumnStatus),
+                  std::string(c.tip) + " \xE2\x80\x94 " + ItemText(LinkList, 0, ColumnLastRetry));
+        // The About box waited for the check, and no question was asked twice.
+        if (c.pass == 1) RunQueued();
+        EXPECT_EQ(ShownBoxes().size(), boxes + (c.pass == 1 ? 2 : 1));
+        EXPECT_EQ(ShownBoxes().back().title, c.pass == 1 ? "About TVX" : "Quit now, then?");
     }
 }
 

@@ -14,6 +14,9 @@ notice-per-arrival   Two links finish at the same hourly tick, with clocks that
     jump as above, and a stand-in notification server on a session bus of the
     test's own: each arrival raises exactly one notification naming its file
     and link, and none comes later.
+stop-during-transfer A click on Stop! while a slow download runs asks its
+    question at once; Yes ends the transfer within a second and stops the
+    queue.
 
 Usage: drive_ticks_and_keys.py <path to tavimor> <scenario> [<path to notification_standin>]
 (DISPLAY must name a running X server)
@@ -190,6 +193,36 @@ def notice_per_arrival(work, standin):
     assert code == 0, "exit code %d" % code
 
 
+def stop_during_transfer(work):
+    downloads = os.path.join(work, "downloads") + "/"
+    os.mkdir(downloads)
+    body_path = os.path.join(work, "body")
+    write(body_path, b"a slow file\n" * 100000)  # 1.2 MB at 50 KB a second
+    server = CountingServer(body_path, speed=50000)
+    try:
+        link = b"http://127.0.0.1:%d/slow.bin" % server.port
+        write(os.path.join(work, "Tavimor.ini"), settings_file(downloads, [
+            [link, b"1 hour", b"Idle", b"01 Jan 2020@00:00", b"0"]]))
+
+        def drive(desktop, window):
+            desktop.click(window, 530, 130)     # Start!
+            answer_yes(desktop, window)
+            clock.jump(HOUR_AND_A_BIT)
+            until_woken(desktop, window, "the GET", lambda: server.gets)
+            time.sleep(1)
+            desktop.click(window, 530, 130)     # Stop, during the transfer
+            wait_for("the stop question", lambda: desktop.others(window), timeout=5)
+            answer_yes(desktop, window)
+            wait_for("the transfer ended", lambda: server.cuts == 1, timeout=2)
+            assert not os.path.exists(os.path.join(downloads, "slow.bin")), "a cut file saved"
+
+        clock = JumpingClock(work)
+        code = run_program(work, clock.environment(os.environ), drive)
+    finally:
+        server.stop()
+    assert code == 0, "exit code %d" % code
+
+
 def keys_at_start(work):
     settings = os.path.join(work, "Tavimor.ini")
     write(settings, settings_file(work + "/", [
@@ -214,7 +247,8 @@ def keys_at_start(work):
 
 
 SCENARIOS = {"tick-in-message-box": tick_in_message_box, "keys-at-start": keys_at_start,
-             "notice-per-arrival": notice_per_arrival}
+             "notice-per-arrival": notice_per_arrival,
+             "stop-during-transfer": stop_during_transfer}
 
 
 def main():

@@ -55,6 +55,7 @@ struct State {
     std::vector<std::string> instance_keys;
     int keep_painting_calls = 0;
     int paint_pending_calls = 0;
+    std::function<void()> during_transfer;
 };
 
 State& S() {
@@ -316,6 +317,10 @@ void HoldInstanceElsewhere(std::string key) {
     S().instance_keys.push_back(std::move(key));
 }
 
+void DuringNextTransfer(std::function<void()> user) {
+    S().during_transfer = std::move(user);
+}
+
 int KeepPaintingCount() {
     return S().keep_painting_calls;
 }
@@ -540,6 +545,7 @@ bool BeginTransferWait() {
 void WakeTransferWait() {}
 void WaitTransferSlice(std::chrono::milliseconds longest) {
     std::this_thread::sleep_for(std::min(longest, std::chrono::milliseconds(20)));
+    if (auto user = std::exchange(S().during_transfer, nullptr)) user();
 }
 void EndTransferWait() {}
 

@@ -12,6 +12,7 @@
 // disabled control, takes no user action (the action returns false).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -123,9 +124,13 @@ void AdvanceClock(int64_t ms);
 // While the next message box is open, the timer (MainWindow, identifier) ticks:
 // its procedure runs (if armed then) before the box is answered.
 void TickDuringNextMessageBox(int identifier);
+// The user acts while the next transfer (KeepPaintingWhile) runs: user runs
+// once, on the GUI thread, in the transfer's first wait (PressButton,
+// RequestClose...).
+void DuringNextTransfer(std::function<void()> user);
 // Every text the program set in a cell of a list (SetItemText), oldest first,
 // since the reset. KeepPaintingWhile runs its work on a thread of its own and
-// its refresh every 20 ms meanwhile, so progress shown in a cell lands here.
+// its refresh meanwhile, so progress shown in a cell lands here.
 std::vector<std::string> CellWrites(int control, int row, int column);
 // The tooltip of a list cell as SetItemTip left it; "" for none or no such cell.
 std::string ItemTip(int control, int row, int column);
