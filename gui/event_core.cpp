@@ -30,7 +30,7 @@ bool TickOwed = false;
 int TicksHeldDepth = 0;
 
 bool MayRunTick() {
-    return TicksHeldDepth == 0 && TicksAllowed > 0 && !(IdleOnly && !Queue.empty());
+    return TicksHeldDepth <= 0 && TicksAllowed > 0 && !(IdleOnly && !Queue.empty());
 }
 
 void RunTick(const Key& key) {
