@@ -1,6 +1,7 @@
 // What one link slot does each time its timer ticks: stamp and count the
 // attempt, fetch the row's link into the download directory, and judge the
-// file: a small error page is deleted, a real file marks the row "DONE!".
+// file: a small error page is deleted, a real file marks the row "DONE!". A
+// body that would not count as arrived never replaces a file already there.
 #pragma once
 
 #include <cstdint>
