@@ -56,6 +56,8 @@ struct State {
     int keep_painting_calls = 0;
     int paint_pending_calls = 0;
     std::function<void()> during_transfer;
+    std::chrono::steady_clock::time_point during_transfer_at;
+    std::chrono::milliseconds transfer_delay{0};
 };
 
 State& S() {
@@ -317,8 +319,10 @@ void HoldInstanceElsewhere(std::string key) {
     S().instance_keys.push_back(std::move(key));
 }
 
-void DuringNextTransfer(std::function<void()> user) {
+void DuringNextTransfer(std::function<void()> user, std::chrono::milliseconds after) {
     S().during_transfer = std::move(user);
+    S().during_transfer_at = std::chrono::steady_clock::time_point::max();
+    S().transfer_delay = after;
 }
 
 int KeepPaintingCount() {
@@ -540,12 +544,14 @@ void PaintPending() {
 
 bool BeginTransferWait() {
     ++S().keep_painting_calls;
+    S().during_transfer_at = std::chrono::steady_clock::now() + S().transfer_delay;
     return true;
 }
 void WakeTransferWait() {}
 void WaitTransferSlice(std::chrono::milliseconds longest) {
     std::this_thread::sleep_for(std::min(longest, std::chrono::milliseconds(20)));
-    if (auto user = std::exchange(S().during_transfer, nullptr)) user();
+    if (S().during_transfer && std::chrono::steady_clock::now() >= S().during_transfer_at)
+        std::exchange(S().during_transfer, nullptr)();
 }
 void EndTransferWait() {}
 

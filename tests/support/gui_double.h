@@ -12,6 +12,7 @@
 // disabled control, takes no user action (the action returns false).
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -125,9 +126,10 @@ void AdvanceClock(int64_t ms);
 // its procedure runs (if armed then) before the box is answered.
 void TickDuringNextMessageBox(int identifier);
 // The user acts while the next transfer (KeepPaintingWhile) runs: user runs
-// once, on the GUI thread, in the transfer's first wait (PressButton,
-// RequestClose...).
-void DuringNextTransfer(std::function<void()> user);
+// once, on the GUI thread, in the first of the transfer's waits that begins
+// after (PressButton, RequestClose...).
+void DuringNextTransfer(std::function<void()> user,
+                        std::chrono::milliseconds after = std::chrono::milliseconds(0));
 // Every text the program set in a cell of a list (SetItemText), oldest first,
 // since the reset. KeepPaintingWhile runs its work on a thread of its own and
 // its refresh meanwhile, so progress shown in a cell lands here.

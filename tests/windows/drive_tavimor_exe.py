@@ -4,8 +4,9 @@ windows take keys only once activated), and drives it with synthetic input the
 way a user would: it restores a prepared settings file, gets a link typed and
 added, starts the queue, fetches it and a restored https link (its test CA
 trusted in the test's own Wine prefix) from loopback servers at the first
-hourly check (libfaketime moves every clock an hour on), and is asked to close. Then the download, the exit code and the bytes of the settings file are
-checked.
+hourly check (the clocks jump an hour on), then, a week on, is told to stop
+while a weekly link's slow download runs, and is asked to close. Then the
+downloads, the exit code and the bytes of the settings file are checked.
 
 Usage: drive_tavimor_exe.py <Tavimor.exe> <scripts/wine-run> <trust_ca.exe>
 (DISPLAY must name a running X server without a window manager)
@@ -118,9 +119,10 @@ class HttpsServer:
 START_CAPTION = (516, 125, 28, 10)
 
 
-def drive(desktop, program, clock, link, settings):
-    """Adds link, starts the queue, lets an hour pass, and quits once both links
-    have been saved as arrived; the program's exit code."""
+def drive(desktop, program, clock, link, settings, slow):
+    """Adds link, starts the queue, lets an hour pass until both links have been
+    saved as arrived, then a week, stops the queue while the weekly link's slow
+    download runs, and quits; the program's exit code."""
     window = wait_for("the window", lambda: desktop.client_titled(TITLE), timeout=60, step=0.1)
     time.sleep(1)
     desktop.click(window, 250, 10)  # into the link field, which activates the window
@@ -142,6 +144,19 @@ def drive(desktop, program, clock, link, settings):
         return read(settings).count(b"\xa4DONE!\xa4") == 2
 
     wait_for("both links saved as DONE!", arrived, timeout=90, step=0.5)
+    clock.jump(7 * 24 * 3600)
+
+    def asked():
+        desktop.hover(window, 300, 80)
+        return slow.gets
+
+    wait_for("the weekly GET", asked, timeout=60, step=0.5)
+    time.sleep(1)
+    desktop.click(window, 530, 130)  # Stop, during the transfer
+    wait_for("the stop question", lambda: desktop.client_titled("Question"), timeout=5,
+             step=0.1)
+    desktop.answer("Question")  # Yes
+    wait_for("the transfer ended", lambda: slow.cuts == 1, timeout=5)
     desktop.activate(window)
     desktop.close(window)
     desktop.answer("Quit now, then?")
@@ -163,12 +178,15 @@ def run(exe, wine_run, trust_ca, work):
     os.mkdir(os.path.join(work, "served"))
     write(os.path.join(work, "served", "secure.bin"), body[::-1])
     server = CountingServer(os.path.join(work, "body"))
+    write(os.path.join(work, "slow"), b"a slow file\n" * 100000)  # 1.2 MB at 50 KB/s
+    slow = CountingServer(os.path.join(work, "slow"), speed=50000)
     https = HttpsServer(work, os.path.join(work, "served"))
     subprocess.run([wine_run, trust_ca, wine_path(https.ca)], env=env, check=True)
     settings = os.path.join(program_dir, "Tavimor.ini")
     download_dir = wine_path(downloads) + "\\"
     link = b"http://127.0.0.1:%d/arrived.bin" % server.port
-    kept = [b"http://127.0.0.1:9/weekly.zip", b"1 week", b"Idle", b"01 Jan 2020@00:00", b"3"]
+    weekly = b"http://127.0.0.1:%d/weekly.zip" % slow.port
+    kept = [weekly, b"1 week", b"Idle", b"01 Jan 2020@00:00", b"3"]
     finished = [b"http://127.0.0.1:9/done.zip", b"1 hour", b"DONE!", b"02 Jan 2020@00:00", b"9"]
     secure = [b"https://localhost:%d/secure.bin" % https.port, b"1 hour", b"Idle",
               b"03 Jan 2020@00:00", b"0"]
@@ -177,7 +195,7 @@ def run(exe, wine_run, trust_ca, work):
     program = subprocess.Popen([wine_run, os.path.join(program_dir, "Tavimor.exe")],
                                cwd=program_dir, env=env)
     try:
-        code = drive(ManagedDesktop(), program, clock, link.decode(), settings)
+        code = drive(ManagedDesktop(), program, clock, link.decode(), settings, slow)
     except BaseException:
         # What the program got to, for whoever reads the failure.
         print("settings file: %r" % read(settings), file=sys.stderr)
@@ -185,6 +203,7 @@ def run(exe, wine_run, trust_ca, work):
         raise
     finally:
         server.stop()
+        slow.stop()
         https.stop()
         if program.poll() is None:
             program.kill()
@@ -194,6 +213,7 @@ def run(exe, wine_run, trust_ca, work):
     assert server.gets == ["/arrived.bin"], "GETs: %r" % server.gets
     assert read(os.path.join(downloads, "arrived.bin")) == body, "the http download"
     assert read(os.path.join(downloads, "secure.bin")) == body[::-1], "the https download"
+    assert not os.path.exists(os.path.join(downloads, "weekly.zip")), "a stopped download saved"
 
     saved = read(settings)
     expected = re.compile(
@@ -202,7 +222,7 @@ def run(exe, wine_run, trust_ca, work):
         rb"Default Download Directory = " + re.escape(download_dir.encode()) + rb"\r\n"
         rb"Window X Position = 40\r\nWindow Y Position = 30\r\nWindow Minimized = No\r\n"
         rb"\[Links\]\r\nEntry = "
-        rb"http://127\.0\.0\.1:9/weekly\.zip\xa41 week\xa4Trying\xa401 Jan 2020@00:00\xa43\xa4(\d+)\xff" +
+        + re.escape(weekly) + rb"\xa41 week\xa4Idle\xa4" + STAMP + rb"\xa44\xa4(\d+)\xff" +
         re.escape(secure[0]) + rb"\xa41 hour\xa4DONE!\xa4" + STAMP + rb"\xa41\xa4(\d+)\xff" +
         re.escape(link) + rb"\xa41 hour\xa4DONE!\xa4" + STAMP + rb"\xa41\xa4(\d+)\xff\r\n\Z")
     match = expected.match(saved)
