@@ -200,6 +200,9 @@ def run(exe, wine_run, trust_ca, work):
         # What the program got to, for whoever reads the failure.
         print("settings file: %r" % read(settings), file=sys.stderr)
         print("GETs: %r, downloads: %r" % (server.gets, os.listdir(downloads)), file=sys.stderr)
+        log = os.path.join(work, "tls-log")
+        print("https server: %r" % {name: read(os.path.join(log, name))
+                                    for name in os.listdir(log)}, file=sys.stderr)
         raise
     finally:
         server.stop()
