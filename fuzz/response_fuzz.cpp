@@ -99,18 +99,16 @@ void CheckOutcome(const Outcome& out) {
     }
 }
 
-// The length as std::from_chars reads the digits: an independent reading to
-// hold ContentLengthOf against.
+// The length as std::from_chars reads decimal digits alone, blanks around them
+// allowed: an independent reading to hold ContentLengthOf against.
 std::optional<int64_t> ExpectedLength(std::string_view value) {
-    std::size_t at = value.find_first_not_of(" \t");
-    if (at == value.npos) return 0;
-    bool negative = value[at] == '-';
-    if (value[at] == '+' || value[at] == '-') ++at;
-    std::size_t end = std::min(value.find_first_not_of("0123456789", at), value.size());
-    if (end == at) return 0;
+    std::size_t first = value.find_first_not_of(" \t");
+    if (first == value.npos) return std::nullopt;
+    std::string_view digits = value.substr(first, value.find_last_not_of(" \t") - first + 1);
+    if (digits.front() == '-') return std::nullopt;
     int64_t length = 0;
-    auto [rest, error] = std::from_chars(value.data() + at, value.data() + end, length);
-    if (error != std::errc() || (negative && length != 0)) return std::nullopt;
+    auto [rest, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
+    if (error != std::errc() || rest != digits.data() + digits.size()) return std::nullopt;
     return length;
 }
 
