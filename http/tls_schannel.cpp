@@ -50,6 +50,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The time a handshake inside the stream has, whatever is left of its receive.
+constexpr std::chrono::seconds InStreamHandshakeTime{10};
 // Bytes beyond one record are taken in the same receive while they are there.
 constexpr std::size_t MaxReceive = 64 * 1024;
 // Room for a full receive beside a record left half read; a handshake may grow
@@ -295,11 +297,16 @@ Opened DecryptOne(TlsSession& session, Clock::time_point deadline) {
     // Wine's SChannel reports the peer's close_notify as an alert record that
     // decrypts to nothing, where Windows says SEC_I_CONTEXT_EXPIRED.
     if (status == SEC_E_OK && alert && session.plain.empty()) return Opened::Closed;
-    // A server may present another certificate in a new handshake: it is
-    // checked as the first one was.
-    if (status == SEC_I_RENEGOTIATE && (Handshake(session, deadline) != TlsFailure::None ||
-                                        PeerFailure(session, session.peer) != TlsFailure::None))
-        return Opened::Failed;
+    // A handshake inside the stream (TLS 1.3's session tickets, or a new
+    // certificate, which is checked as the first one was) cannot be taken up
+    // again once cut off: it has its own time, not what is left of a receive
+    // that may be given a mere slice.
+    if (status == SEC_I_RENEGOTIATE) {
+        Clock::time_point until = std::max(deadline, Clock::now() + InStreamHandshakeTime);
+        if (Handshake(session, until) != TlsFailure::None ||
+            PeerFailure(session, session.peer) != TlsFailure::None)
+            return Opened::Failed;
+    }
     return Opened::Data;
 }
 
