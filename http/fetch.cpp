@@ -407,7 +407,7 @@ Hop RequestOnce(FetchJob& job, const std::string& url, bool redirected) {
 Hop FollowChain(FetchJob& job) {
     std::string current = job.link;
     for (int redirects = 0;;) {
-        if (job.StopAsked()) return Failure({FetchFailure::Stopped, "before the answer"});
+        if (job.StopAsked()) return Failure(HeadFailure(Ending::Stopped));
         Hop hop = RequestOnce(job, current, redirects > 0);
         if (hop.outcome == Hop::Saved || hop.outcome == Hop::Failed) return hop;
         if (hop.outcome == Hop::Again) continue;  // once at most: the part is gone
