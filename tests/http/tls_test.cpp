@@ -167,6 +167,27 @@ TEST_F(Tls, ReadsABodyToItsEndInSmallPieces) {
     }
 }
 
+TEST_F(Tls, ChecksTheCertificateOfEveryHandshakeInTheStream) {
+    // The good certificate again proves that the client renegotiates at all.
+    const std::string answer = Hello + std::string(4000, 'x');
+    const struct {
+        TlsCert second;
+        bool whole;
+    } cases[] = {{TlsCert::Good, true}, {TlsCert::UntrustedCa, false}};
+    for (const auto& c : cases) {
+        if (c.whole && !ClientRenegotiates()) continue;
+        TlsServer server(answer, TlsCert::Good, TlsServerEnd::CloseNotify, c.second);
+        ASSERT_TRUE(server.Ready());
+        std::optional<Transport> transport = TransportOpen("localhost", server.Port(), true, 5s);
+        ASSERT_TRUE(transport);
+        EXPECT_EQ(Send(*transport, Get("localhost")), 1);
+        Received got = ReceiveAll(*transport, 4096, 5s);
+        TransportClose(*transport);
+        EXPECT_EQ(got.bytes == answer, c.whole) << got.bytes.size();
+        EXPECT_EQ(got.end, c.whole ? 0 : -1);
+    }
+}
+
 TEST_F(Tls, FailsToSendToAServerThatHasGoneAndLivesOn) {
     TlsServer server(Hello, TlsCert::Good, TlsServerEnd::TcpClose);
     ASSERT_TRUE(server.Ready());

@@ -55,21 +55,26 @@ bool TrustTestCa() {
     return false;
 }
 
-TlsServer::TlsServer(std::string_view answer, TlsCert cert, TlsServerEnd end) {
-    Start({"--answer", ScriptPath(dir_.Write("answer", answer))}, cert, end);
+TlsServer::TlsServer(std::string_view answer, TlsCert cert, TlsServerEnd end,
+                     std::optional<TlsCert> renegotiate_to) {
+    Start({"--answer", ScriptPath(dir_.Write("answer", answer))}, cert, end, renegotiate_to);
 }
 
-void TlsServer::Start(std::vector<std::string> args, TlsCert cert, TlsServerEnd end) {
+void TlsServer::Start(std::vector<std::string> args, TlsCert cert, TlsServerEnd end,
+                      std::optional<TlsCert> renegotiate_to) {
     const TestFiles& files = Files();
+    auto pem = [&](TlsCert which) {
+        return ScriptPath(files.File(CertNames[static_cast<int>(which)]) + ".pem");
+    };
     args.insert(args.begin(), {"serve", "--log-dir", ScriptPath(dir_.Path()), "--end",
                                std::string(EndNames[static_cast<int>(end)])});
     if (cert == TlsCert::None) {
         args.push_back("--plain");
     } else {
         args.insert(args.end(),
-                    {"--cert", ScriptPath(files.File(CertNames[static_cast<int>(cert)]) + ".pem"),
-                     "--key", ScriptPath(files.File("server.key"))});
+                    {"--cert", pem(cert), "--key", ScriptPath(files.File("server.key"))});
     }
+    if (renegotiate_to) args.insert(args.end(), {"--renegotiate-to", pem(*renegotiate_to)});
     Launch(std::move(args));
 }
 

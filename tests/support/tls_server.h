@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,11 +47,19 @@ enum class TlsServerEnd {
 // False, with a test failure, when they cannot be made or trusted.
 bool TrustTestCa();
 
+// Whether the TLS client can take up a handshake that a server starts in the
+// middle of a stream. Wine's SChannel cannot: it fails the connection instead.
+bool ClientRenegotiates();
+
 class TlsServer {
   public:
     // Answers each request with answer, the whole response from its status line.
+    // With renegotiate_to, it speaks TLS 1.2 and, halfway through the answer,
+    // shakes hands again presenting that certificate; the rest follows only
+    // when the client takes it.
     explicit TlsServer(std::string_view answer, TlsCert cert = TlsCert::Good,
-                       TlsServerEnd end = TlsServerEnd::CloseNotify);
+                       TlsServerEnd end = TlsServerEnd::CloseNotify,
+                       std::optional<TlsCert> renegotiate_to = std::nullopt);
     ~TlsServer();
     TlsServer(const TlsServer&) = delete;
     TlsServer& operator=(const TlsServer&) = delete;
@@ -68,7 +77,8 @@ class TlsServer {
     std::string ServerName() const;
 
   private:
-    void Start(std::vector<std::string> args, TlsCert cert, TlsServerEnd end);
+    void Start(std::vector<std::string> args, TlsCert cert, TlsServerEnd end,
+               std::optional<TlsCert> renegotiate_to);
     // The platform's half: starts the script with args.
     void Launch(std::vector<std::string> args);
 

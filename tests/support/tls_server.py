@@ -12,9 +12,15 @@
 
   tls_server.py serve --log-dir DIR [--cert PEM --key KEY | --plain]
                       [--answer FILE | --directory DIR] [--end close-notify|tcp-close|hold]
+                      [--renegotiate-to PEM]
       Listens on 127.0.0.1, and on ::1 when the machine has it, at one free
       port; prints "<port> <1 when ::1 listens, else 0>" and serves until its
       standard input ends.
+
+  With --renegotiate-to, the server speaks TLS 1.2, sends the first half of
+  its answer, then shakes hands again presenting PEM, and sends the rest only
+  if the client takes that certificate. Python's ssl module cannot
+  renegotiate: this mode uses Debian's python3-openssl.
 
   A Windows test under Wine starts the script as a Unix process, whose
   standard handles it cannot reach: with --port-file FILE the line goes to
@@ -28,6 +34,7 @@ import functools
 import http.server
 import os
 import secrets
+import select
 import socket
 import ssl
 import subprocess
@@ -158,17 +165,68 @@ def serve_tls(raw, address, options, context, answer):
         finish(conn, options.end)
 
 
+def serve_renegotiating(raw, options, answer):
+    from OpenSSL import SSL
+
+    def context(cert):
+        made = SSL.Context(SSL.TLS_SERVER_METHOD)
+        made.set_max_proto_version(SSL.TLS1_2_VERSION)
+        # A resumed session would skip the certificate: every handshake is whole.
+        made.set_session_cache_mode(SSL.SESS_CACHE_OFF)
+        made.set_options(SSL.OP_NO_TICKET)
+        made.use_certificate_file(cert)
+        made.use_privatekey_file(options.key)
+        return made
+
+    raw.setblocking(False)
+    conn = SSL.Connection(context(options.cert), raw)
+    conn.set_accept_state()
+    until = time.monotonic() + 10
+
+    def drive(step):
+        while time.monotonic() < until:
+            try:
+                return step()
+            except (SSL.WantReadError, SSL.WantWriteError):
+                select.select([raw], [raw], [], 0.1)
+        raise OSError("the client took longer than 10 s")
+
+    drive(conn.do_handshake)
+    head = bytearray()
+    while b"\r\n\r\n" not in head:
+        head += drive(lambda: conn.recv(65536))
+    log_once(options, "request", bytes(head))
+    half = len(answer) // 2
+    drive(lambda: conn.sendall(answer[:half]))
+    conn.set_context(context(options.renegotiate_to))
+    conn.renegotiate()
+    drive(conn.do_handshake)
+    # The client's new hello and its answer to our certificate arrive with reads.
+    while conn.renegotiate_pending():
+        try:
+            conn.recv(65536)
+        except SSL.WantReadError:
+            if time.monotonic() > until:
+                raise OSError("the client never shook hands again")
+            select.select([raw], [], [], 0.1)
+    log_once(options, "renegotiated", b"the client took the new certificate")
+    drive(lambda: conn.sendall(answer[half:]))
+    drive(conn.shutdown)
+
+
 def serve_connection(raw, address, options, context, answer):
     with raw:
         raw.settimeout(10)
         try:
-            if context:
+            if options.renegotiate_to:
+                serve_renegotiating(raw, options, answer)
+            elif context:
                 serve_tls(raw, address, options, context, answer)
             else:
                 # Like a plain HTTP server that answers garbage at once.
                 raw.recv(65536)
                 raw.sendall(answer)
-        except OSError as error:
+        except Exception as error:  # OSError, or an SSL.Error when renegotiating
             # Clients that refuse our certificate are what the tests are about;
             # the first error is kept for a test's failure to tell.
             log_once(options, "error", str(error).encode())
@@ -230,6 +288,7 @@ def main():
     server.add_argument("--directory")
     server.add_argument("--end", default="close-notify",
                         choices=["close-notify", "tcp-close", "hold"])
+    server.add_argument("--renegotiate-to")
     server.add_argument("--port-file")
     server.add_argument("--while-exists")
     options = parser.parse_args()

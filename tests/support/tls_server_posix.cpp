@@ -18,7 +18,7 @@ namespace {
 // input is a pipe whose writing end lands there, and its output a pipe whose
 // reading end lands in output; without, its output goes to /dev/null. -1 on failure.
 pid_t RunScript(std::vector<std::string> args, std::intptr_t* lifeline, std::intptr_t* output) {
-    args.insert(args.begin(), {"python3", TAVIMOR_TLS_SERVER_SCRIPT});
+    args.insert(args.begin(), {"/usr/bin/python3", TAVIMOR_TLS_SERVER_SCRIPT});
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -35,7 +35,8 @@ pid_t RunScript(std::vector<std::string> args, std::intptr_t* lifeline, std::int
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     }
     pid_t pid = -1;
-    if (posix_spawnp(&pid, "python3", &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    if (posix_spawn(&pid, "/usr/bin/python3", &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     if (lifeline) {
         close(in[0]);
@@ -72,6 +73,10 @@ bool TrustCaFile(const std::string& ca_pem, const std::string& empty_directory, 
 
 void TlsServer::Launch(std::vector<std::string> args) {
     process_ = RunScript(std::move(args), &lifeline_, &output_);
+}
+
+bool ClientRenegotiates() {
+    return true;
 }
 
 TlsServer::~TlsServer() {

@@ -114,6 +114,10 @@ bool TrustCaFile(const std::string& ca_pem, const std::string&, bool run_trusts_
     return trusted;
 }
 
+bool ClientRenegotiates() {
+    return !GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
+}
+
 void TlsServer::Launch(std::vector<std::string> args) {
     args.insert(args.end(), {"--port-file", ScriptPath(dir_.File("port")), "--while-exists",
                              ScriptPath(dir_.Write("alive", "alive"))});
