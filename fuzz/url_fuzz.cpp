@@ -40,7 +40,12 @@ void CheckPart(std::string_view url, std::string_view selector) {
         std::size_t colon = part.find(':', close == part.npos ? 0 : close);
         FUZZ_CHECK(!Contains(part, '/') && colon == part.npos);
     }
-    if (selector == "/PO/") FUZZ_CHECK(!Contains(part, '/'));
+    // The authority's parts end before its first "/", "?" or "#"; a host never
+    // holds an "@".
+    bool in_authority =
+        selector == "/WS/" || selector == "/PO/" || selector == "/US/" || selector == "/PS/";
+    if (in_authority) FUZZ_CHECK(part.find_first_of("/?#") == part.npos);
+    if (selector == "/WS/" || selector == "/PO/") FUZZ_CHECK(!Contains(part, '@'));
     if (selector == "/PM/") FUZZ_CHECK(!Contains(part, '#'));
     if (selector == "/PT/") FUZZ_CHECK(!Contains(part, '?'));
     if (selector == "/AN/" && !part.empty()) FUZZ_CHECK(url.ends_with("#" + part));
@@ -85,7 +90,8 @@ void CheckPlan(std::string_view url) {
     std::optional<HttpScheme> scheme = HttpSchemeOf(url);
     std::optional<std::string> host = HttpUrlField(url, HttpField::Host);
     if (!plan) {
-        FUZZ_CHECK(!scheme || !host || std::any_of(host->begin(), host->end(), IsUnsafe));
+        FUZZ_CHECK(!scheme || !host || std::any_of(host->begin(), host->end(), IsUnsafe) ||
+                   !HttpPortOf(url));
         return;
     }
     FUZZ_CHECK(scheme && host);
@@ -93,7 +99,7 @@ void CheckPlan(std::string_view url) {
     FUZZ_CHECK(plan->host == (literal ? host->substr(1, host->size() - 2) : *host));
     FUZZ_CHECK(std::none_of(plan->host.begin(), plan->host.end(), IsUnsafe));
     FUZZ_CHECK(plan->secure == (*scheme == HttpScheme::Https));
-    FUZZ_CHECK(plan->port >= 0 && plan->port <= 65535);
+    FUZZ_CHECK(plan->port >= 1 && plan->port <= 65535 && plan->port == HttpPortOf(url));
     FUZZ_CHECK(HttpUrlField(url, HttpField::Port) || plan->port == DefaultPort(*scheme));
     std::string host_line = *host;
     if (plan->port != DefaultPort(*scheme)) host_line += ":" + std::to_string(plan->port);

@@ -440,7 +440,9 @@ int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* pr
     std::optional<std::string> directory = DownloadDirectoryOf(job.target);
     Hop end;
     if (!PlanHttpRequest(url)) {
-        end = Failure(FetchFailure::NotWebLink);
+        bool port_alone = HttpUrlField(url, HttpField::Host) && !HttpPortOf(url);
+        end = Failure(HttpSchemeOf(url) && port_alone ? FetchFailure::InvalidPort
+                                                      : FetchFailure::NotWebLink);
     } else if (!directory) {
         end = Failure(QueryFileSize(job.target) == -2 ? FetchFailure::FolderHasFileName
                                                       : FetchFailure::FolderMissing);

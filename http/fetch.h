@@ -58,6 +58,7 @@ struct FetchProgress {
 enum class FetchFailure {
     None,
     NotWebLink,
+    InvalidPort,
     FolderMissing,
     FolderHasFileName,
     HostNotFound,
@@ -99,6 +100,7 @@ enum class FetchFailure {
 inline constexpr std::string_view FetchFailureTexts[] = {
     "",
     "not an http or https link",
+    "invalid port in the link",
     "download folder missing",
     "a folder has the file's name",
     "host not found",

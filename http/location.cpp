@@ -1,7 +1,5 @@
 // Where a redirect leads. The reference is resolved strictly by RFC 3986
-// (section 5.2), then written out so that the fetch's own splitting, which
-// looks for the host after the first "@" anywhere and for the port after the
-// first ":" past it, reads back exactly the host and port we resolved.
+// (section 5.2), and its authority read as the fetch reads a link's.
 #include "http/location.h"
 
 #include <algorithm>
@@ -135,58 +133,35 @@ bool IsIpLiteral(std::string_view host) {
     });
 }
 
-// Where the host ends: after the "]" of an IPv6 literal (0 without one), else
-// at the ":" before a port.
-std::size_t HostEnd(std::string_view authority) {
-    if (!authority.starts_with('[')) return std::min(authority.find(':'), authority.size());
-    std::size_t close = authority.find(']');
-    return close == npos ? 0 : close + 1;
-}
-
 struct HostPort {
     std::string_view host;
     std::string_view port;  // digits, or "" for the scheme's own
 };
 
 // Host and port of an authority, the user information dropped: the fetch
-// sends no credentials, and an "@" would move where its splitting finds the
-// host. "host", "host:port" or "host:", nothing else.
+// sends no credentials. "host", "host:port" or "host:", nothing else.
 std::optional<HostPort> SplitAuthority(std::string_view authority) {
-    std::size_t at = authority.find('@');
-    if (at != npos) authority.remove_prefix(at + 1);
-    std::size_t host_end = HostEnd(authority);
-    if (host_end == 0) return std::nullopt;
-    HostPort parts{authority.substr(0, host_end), authority.substr(host_end)};
+    UrlAuthority parts = ReadAuthority(authority);
+    if (parts.user_info.find('@') != npos || parts.host.empty()) return std::nullopt;
     const std::string_view host = parts.host;
     if (!IsIpLiteral(host) && !std::all_of(host.begin(), host.end(), IsHostByte))
         return std::nullopt;
-    if (parts.port.starts_with(':'))
-        parts.port.remove_prefix(1);
-    else if (!parts.port.empty())
+    // Nothing but a ":" and digits may follow the host.
+    std::string_view after =
+        authority.substr(static_cast<std::size_t>(host.data() + host.size() - authority.data()));
+    if (after.empty()) return HostPort{host, after};
+    after.remove_prefix(1);
+    if (parts.port.data() != after.data() ||
+        !std::all_of(after.begin(), after.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return std::nullopt;
-    if (!std::all_of(parts.port.begin(), parts.port.end(),
-                     [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    return parts;
+    return HostPort{host, after};
 }
 
-// "@" after the authority would be read as the end of user information.
-void AppendEscapingAt(std::string& out, std::string_view text) {
-    for (char c : text) {
-        if (c == '@')
-            out += "%40";
-        else
-            out += c;
-    }
-}
-
-// Path, query and fragment. An empty path is written "/": "http://h?q" would
-// put the query into the host for the fetch's splitting.
+// Path, query and fragment. An empty path is written "/", as the request has it.
 std::string Tail(const Parts& target) {
-    std::string tail;
-    AppendEscapingAt(tail, target.path.empty() ? "/" : target.path);
-    if (target.query) AppendEscapingAt(tail += '?', *target.query);
-    if (target.fragment) AppendEscapingAt(tail += '#', *target.fragment);
+    std::string tail = target.path.empty() ? "/" : target.path;
+    if (target.query) (tail += '?') += *target.query;
+    if (target.fragment) (tail += '#') += *target.fragment;
     return tail;
 }
 
@@ -195,21 +170,16 @@ std::optional<HttpScheme> SchemeOf(std::optional<std::string_view> scheme) {
     return HttpSchemeOf(std::string(*scheme) + "://");
 }
 
-// RFC 3986, 5.3, written for the fetch's splitting, which takes the port
-// after the first ":" past the host wherever it is: a ":" in the tail needs
-// the port written out.
+// RFC 3986, 5.3.
 std::optional<std::string> Compose(const Parts& target) {
     std::optional<HttpScheme> scheme = SchemeOf(target.scheme);
     if (!scheme || !target.authority) return std::nullopt;
     std::optional<HostPort> authority = SplitAuthority(*target.authority);
     if (!authority) return std::nullopt;
-    std::string tail = Tail(target);
-    std::string port(authority->port);
-    if (port.empty() && tail.find(':') != npos) port = std::to_string(DefaultPort(*scheme));
     std::string url = *scheme == HttpScheme::Https ? "https://" : "http://";
     url += authority->host;
-    if (!port.empty()) url += ":" + port;
-    return url + tail;
+    if (!authority->port.empty()) (url += ':') += authority->port;
+    return url + Tail(target);
 }
 
 }  // namespace

@@ -23,21 +23,6 @@ void AppendEscaped(std::string& out, std::string_view path) {
     }
 }
 
-// Read in the manner of atoi, then cut to 16 bits as a port is.
-int PortNumberOf(std::string_view text) {
-    std::size_t pos = 0;
-    while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) {
-        ++pos;
-    }
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
-    int port = 0;
-    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-        port = (port * 10 + (text[pos] - '0')) % 65536;
-    }
-    return negative ? (65536 - port) % 65536 : port;
-}
-
 }  // namespace
 
 std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url) {
@@ -47,10 +32,11 @@ std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url) {
     for (char c : *host) {
         if (IsUnsafeByte(static_cast<unsigned char>(c))) return std::nullopt;
     }
-    std::optional<std::string> port_text = HttpUrlField(url, HttpField::Port);
+    std::optional<int> port = HttpPortOf(url);
+    if (!port) return std::nullopt;
     HttpRequestPlan plan;
     plan.secure = *scheme == HttpScheme::Https;
-    plan.port = port_text ? PortNumberOf(*port_text) : DefaultPort(*scheme);
+    plan.port = *port;
     plan.host = *host;
     if (plan.host.size() > 2 && plan.host.front() == '[' && plan.host.back() == ']')
         plan.host = plan.host.substr(1, plan.host.size() - 2);

@@ -8,7 +8,7 @@
 // Where a fetch connects and the exact bytes it sends.
 struct HttpRequestPlan {
     std::string host;     // as written in the URL, user information skipped, IPv6 brackets removed
-    int port = 80;        // the URL's port text read as a number modulo 65536, else the scheme's
+    int port = 80;        // the URL's own, else the scheme's
     bool secure = false;  // https: TLS over the connection
     std::string request;
 };
@@ -16,11 +16,12 @@ struct HttpRequestPlan {
 // The plan for fetching url: "GET /<path> HTTP/1.1", "Accept: */*", the Host
 // header (the host as written, plus ":<port>" unless the port is the scheme's
 // default), "User-Agent: Tavimor/<version>" and "Connection: close", each ended
-// by CR LF, then an empty line. The path is everything after the first "/"
-// that follows "://", query and fragment included, with every byte below 0x21,
-// 0x7F and every byte of 0x80 and above written as %XX. Nothing when the scheme
-// is not http or https (any letter case), the host is empty, or the host holds
-// a byte below 0x21, 0x7F or 0x80 and above.
+// by CR LF, then an empty line. The path is everything after the authority
+// but its leading "/", query and fragment included, with every byte below
+// 0x21, 0x7F and every byte of 0x80 and above written as %XX. Nothing when the
+// scheme is not http or https (any letter case), the host is empty or holds a
+// byte below 0x21, 0x7F or 0x80 and above, or the port is not 1 to 65535
+// (HttpPortOf).
 std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url);
 
 // Adds lines, each ended by CR LF, to the plan's request, before the empty line

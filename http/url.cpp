@@ -1,5 +1,6 @@
 #include "http/url.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace {
@@ -16,62 +17,37 @@ std::string Between(std::string_view url, std::size_t start, std::size_t end) {
     return std::string(url.substr(start, end - start));
 }
 
-// Where the authority starts (just after "://"); npos without "://".
-std::size_t AuthorityStart(std::string_view url) {
+// An absolute URL's pieces, as views into it (RFC 3986, 3.2): the authority
+// runs from "://" to the first "/", "?" or "#" after it, and user information,
+// host and port are read inside it alone, whatever the rest holds.
+struct Pieces {
+    std::string_view scheme;
+    UrlAuthority authority;
+    std::string_view rest;  // from the end of the authority: path, query, fragment
+};
+
+std::optional<Pieces> SplitAbsolute(std::string_view url) {
     std::size_t marker = url.find("://");
-    return marker == npos ? npos : marker + 3;
+    if (marker == npos) return std::nullopt;
+    std::size_t start = marker + 3;
+    std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    return Pieces{url.substr(0, marker), ReadAuthority(url.substr(start, end - start)),
+                  url.substr(end)};
 }
 
-// The host start: after the user information, which is recognised by an "@"
-// anywhere in the rest of the URL, path included.
-std::size_t HostStart(std::string_view url, std::size_t authority) {
-    std::size_t at = url.find('@', authority);
-    return at == npos ? authority : at + 1;
+std::string UserName(const UrlAuthority& authority) {
+    return std::string(authority.user_info.substr(0, authority.user_info.find(':')));
 }
 
-// Where the search for the end of the host begins: an IPv6 literal ("[" up to
-// the first "]", before any "/") keeps its colons.
-std::size_t HostScanStart(std::string_view url, std::size_t start) {
-    if (start >= url.size() || url[start] != '[') return start;
-    std::size_t close = url.find(']', start);
-    std::size_t slash = url.find('/', start);
-    return close != npos && (slash == npos || close < slash) ? close + 1 : start;
+std::string Password(const UrlAuthority& authority) {
+    std::size_t colon = authority.user_info.find(':');
+    return colon == npos ? std::string() : std::string(authority.user_info.substr(colon + 1));
 }
 
-std::string Host(std::string_view url, std::size_t authority) {
-    std::size_t start = HostStart(url, authority);
-    std::size_t from = HostScanStart(url, start);
-    std::size_t colon = url.find(':', from);
-    std::size_t slash = url.find('/', from);
-    std::size_t end = (colon != npos && (slash == npos || colon < slash)) ? colon : slash;
-    return Between(url, start, end);
-}
-
-std::string Port(std::string_view url, std::size_t authority) {
-    std::size_t start = HostStart(url, authority);
-    std::size_t colon = url.find(':', HostScanStart(url, start));
-    if (colon == npos) return {};
-    return Between(url, colon + 1, url.find('/', colon + 1));
-}
-
-std::string UserName(std::string_view url, std::size_t authority) {
-    std::size_t at = url.find('@', authority);
-    if (at == npos) return {};
-    std::size_t colon = url.find(':', authority);
-    return Between(url, authority, colon != npos && colon < at ? colon : at);
-}
-
-std::string Password(std::string_view url, std::size_t authority) {
-    std::size_t at = url.find('@', authority);
-    std::size_t colon = url.find(':', authority);
-    if (at == npos || colon == npos || colon > at) return {};
-    return Between(url, colon + 1, at);
-}
-
-std::string Path(std::string_view url, std::size_t authority) {
-    std::size_t slash = url.find('/', authority);
-    if (slash == npos) return {};
-    return Between(url, slash + 1, url.find('?', slash + 1));
+// No leading "/" and no query; a fragment stays when no "?" comes before it.
+std::string Path(std::string_view rest) {
+    if (!rest.starts_with('/')) return {};
+    return Between(rest, 1, rest.find('?', 1));
 }
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
@@ -124,39 +100,65 @@ std::string UrlPart(std::string_view url, std::string_view selector) {
         std::size_t hash = url.find('#');
         return hash == npos ? std::string() : Between(url, hash + 1, npos);
     }
-    std::size_t authority = AuthorityStart(url);
     bool needs_authority = selector == "/PC/" || selector == "/WS/" || selector == "/PO/" ||
                            selector == "/US/" || selector == "/PS/" || selector == "/PT/";
     if (!needs_authority) return QueryParameter(url, selector);
-    if (authority == npos) return {};
-    if (selector == "/PC/") return Between(url, 0, authority - 3);
-    if (selector == "/WS/") return Host(url, authority);
-    if (selector == "/PO/") return Port(url, authority);
-    if (selector == "/US/") return UserName(url, authority);
-    if (selector == "/PS/") return Password(url, authority);
-    return Path(url, authority);
+    std::optional<Pieces> pieces = SplitAbsolute(url);
+    if (!pieces) return {};
+    if (selector == "/PC/") return std::string(pieces->scheme);
+    if (selector == "/WS/") return std::string(pieces->authority.host);
+    if (selector == "/PO/") return std::string(pieces->authority.port);
+    if (selector == "/US/") return UserName(pieces->authority);
+    if (selector == "/PS/") return Password(pieces->authority);
+    return Path(pieces->rest);
+}
+
+UrlAuthority ReadAuthority(std::string_view authority) {
+    UrlAuthority parts;
+    std::size_t at = authority.rfind('@');
+    if (at != npos) {
+        parts.user_info = authority.substr(0, at);
+        parts.has_user_info = true;
+        authority.remove_prefix(at + 1);
+    }
+    // An IPv6 literal keeps its colons: the host runs to its "]".
+    std::size_t close = authority.starts_with('[') ? authority.find(']') : npos;
+    std::size_t host_end =
+        close != npos ? close + 1 : std::min(authority.find(':'), authority.size());
+    parts.host = authority.substr(0, host_end);
+    std::size_t colon = authority.find(':', host_end);
+    if (colon != npos) parts.port = authority.substr(colon + 1);
+    return parts;
 }
 
 std::optional<std::string> HttpUrlField(std::string_view url, HttpField field) {
-    url = AsText(url);
-    std::size_t authority = AuthorityStart(url);
-    if (authority == npos) return std::nullopt;
-    std::string text;
+    std::optional<Pieces> pieces = SplitAbsolute(AsText(url));
+    if (!pieces) return std::nullopt;
+    std::string_view text;
     switch (field) {
         case HttpField::Host:
-            text = Host(url, authority);
+            text = pieces->authority.host;
             break;
         case HttpField::Port:
-            text = Port(url, authority);
+            text = pieces->authority.port;
             break;
-        case HttpField::PathWithQuery: {
-            std::size_t slash = url.find('/', authority);
-            if (slash != npos) text = Between(url, slash + 1, npos);
+        case HttpField::PathWithQuery:
+            text = pieces->rest.substr(pieces->rest.starts_with('/') ? 1 : 0);
             break;
-        }
     }
     if (text.empty()) return std::nullopt;
-    return text;
+    return std::string(text);
+}
+
+std::optional<int> HttpPortOf(std::string_view url) {
+    std::optional<HttpScheme> scheme = HttpSchemeOf(url);
+    std::optional<std::string> text = HttpUrlField(url, HttpField::Port);
+    if (!scheme) return std::nullopt;
+    if (!text) return DefaultPort(*scheme);
+    if (text->size() > 5 || text->find_first_not_of("0123456789") != npos) return std::nullopt;
+    int port = std::stoi(*text);
+    if (port < 1 || port > 65535) return std::nullopt;
+    return port;
 }
 
 std::optional<HttpScheme> HttpSchemeOf(std::string_view url) {

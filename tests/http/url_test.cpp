@@ -36,12 +36,17 @@ TEST(UrlPart, FollowsTheTextualScanningRules) {
         {"http://h/dir/", "/PT/", "dir/"},
         {"http://h/f#x", "/PT/", "f#x"},
         {"http://h/get.php?id=5", "/PT/", "get.php"},
-        // "@" and ":" are searched in the whole rest of the URL.
-        {"http://h/a:b/c", "/PO/", "b"},
-        {"http://h/m@x/f", "/WS/", "x"},
-        {"http://h/m@x/f", "/US/", "h/m"},
+        // User information, host and port lie inside the authority alone, which
+        // ends at the first "/", "?" or "#"; its last "@" ends user information.
+        {"http://h/a:b/c", "/PO/", ""},
+        {"http://h/m@x/f", "/WS/", "h"},
+        {"http://h/m@x/f", "/US/", ""},
         {"http://u@h/f", "/PS/", ""},
-        {"http://h?x=1", "/WS/", "h?x=1"},
+        {"http://u:p@ss@h:1/f", "/PS/", "p@ss"},
+        {"http://u:p@ss@h:1/f", "/WS/", "h"},
+        {"http://h?x=1", "/WS/", "h"},
+        {"http://h?x=1", "/PT/", ""},
+        {"http://h#a:1", "/PO/", ""},
         // Query and fragment are searched from the start of the URL.
         {"http://h/a#b?c", "/PM/", "c"},
         {"http://h/a#b?c", "/AN/", "b?c"},
