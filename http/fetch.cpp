@@ -387,6 +387,10 @@ Hop RequestOnce(FetchJob& job, const std::string& url, bool redirected) {
     if (IsRedirect(head)) {
         std::optional<std::string> next = ResolveLocation(url, head.location);
         if (!next) return Failure(FetchFailure::RedirectNotWeb);
+        // Whoever sits on the plain hop would choose the file saved under the
+        // https link's name.
+        if (HttpSchemeOf(job.link) == HttpScheme::Https && HttpSchemeOf(*next) == HttpScheme::Http)
+            return Failure(FetchFailure::RedirectToPlainHttp);
         return {Hop::Redirected, std::move(*next), {}, false, 0};
     }
     if (asking && head.status_code == 206 && ContinuesPart(head, *job.part, job.part_size))

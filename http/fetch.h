@@ -80,6 +80,7 @@ enum class FetchFailure {
     HttpStatus,
     TooManyRedirects,
     RedirectNotWeb,
+    RedirectToPlainHttp,
     RedirectedToPage,
     CannotWriteInFolder,
     CannotWriteFile,
@@ -122,6 +123,7 @@ inline constexpr std::string_view FetchFailureTexts[] = {
     "HTTP {}",
     "too many redirects",
     "redirect to a non-web link",
+    "redirected from https to plain http",
     "redirected to a web page",
     "cannot write in the download folder",
     "cannot write the file",
@@ -162,9 +164,9 @@ struct FetchReport {
 // been received and written; 0 otherwise, and then the file at path is as it
 // was. A chain that was redirected and ends in an HTML page fails too (a dead
 // link sent to a home page), unless url's own file name ends in ".htm" or
-// ".html". The body goes to a hidden temporary file beside path, which is
-// renamed over path only on success and removed on every other outcome but one:
-// Resume. A counted body that breaks off (cut short, or silent for the receive
+// ".html", and so does one begun on https that leads to plain http. The body goes to a hidden
+// temporary file beside path, which is renamed over path only on success and removed on every other
+// outcome but one: Resume. A counted body that breaks off (cut short, or silent for the receive
 // limit) after at least 1 MiB of it arrived is kept as "<path>.part" (the
 // temporary file renamed), beside a record "<path>.part.tavimor" of the URL
 // that answered, the full length and the answer's validator: a strong ETag,

@@ -146,6 +146,16 @@ TEST_F(Redirects, HttpsSavesTheFileOnlyFromAServerThatProvesItsName) {
         EXPECT_EQ(report.failure, c.failure) << link;
         EXPECT_EQ(ReadWholeFile(target_), c.failure.empty() ? Body : Old) << link;
     }
+    // Whoever sits on a plain hop would choose the file: a chain begun on https
+    // stays on it.
+    plain.Answer("/f.bin", Reply("HTTP/1.1 200 OK", Body));
+    TlsServer downgrade(Redirect(302, plain.Url("/f.bin")).pieces[0].bytes);
+    ASSERT_TRUE(downgrade.Ready());
+    dir_.Write("out.bin", Old);
+    FetchReport report;
+    EXPECT_EQ(FetchHttpFile(downgrade.Url("f.bin"), target_, nullptr, &report), 0);
+    EXPECT_EQ(report.failure, "redirected from https to plain http");
+    EXPECT_EQ(ReadWholeFile(target_), Old);
     // A body read until close is whole only at close_notify: anyone on the path
     // can close TCP.
     for (auto [end, failure] :
