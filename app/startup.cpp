@@ -133,8 +133,9 @@ int StartUp(const SettingsPlace& place) {
     ResetState();
     ProgramDir = place.directory;
     InstalledMode = place.installed ? 1 : 0;
-    // Two programs on one file would overwrite each other's saves.
-    if (ClaimInstance(ProgramDir + SettingsFileName) == 0) return 0;
+    // Two programs on one file would overwrite each other's saves, however
+    // each of them spells its path.
+    if (ClaimInstance(CanonicalPath(ProgramDir + SettingsFileName)) == 0) return 0;
 
     FontHandle font = MakeFont("Tahoma", 8);
     CreateWindowFrame(MainWindow, 0, 0, 549, 140, "Tavimor (TVX) " + VersionText + " by Brennick",

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "runtime/native_file.h"
@@ -59,6 +60,16 @@ std::string DirectoryOf(std::string_view path) {
     path = path.substr(0, path.find('|'));
     size_t last = path.find_last_of("/\\");
     return last == std::string_view::npos ? "" : std::string(path.substr(0, last + 1));
+}
+
+std::string CanonicalPath(std::string_view path) {
+    if (std::optional<std::string> whole = ResolvedPath(path)) return *whole;
+    std::size_t last = path.find_last_of("/\\");
+    if (last == std::string_view::npos) return std::string(path);
+    std::optional<std::string> directory = ResolvedPath(path.substr(0, last + 1));
+    if (!directory) return std::string(path);
+    if (directory->back() != '/' && directory->back() != '\\') *directory += PathSeparator;
+    return *directory + std::string(path.substr(last + 1));
 }
 
 std::string FileNameOf(std::string_view path) {

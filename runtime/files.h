@@ -40,6 +40,12 @@ std::string DirectoryOf(std::string_view path);
 // "dir/" gives "".
 std::string FileNameOf(std::string_view path);
 
+// The one spelling of path that every other spelling of the same file leads
+// to: symbolic links, "." and "..", and on Windows 8.3 names, letter case and
+// mapped drives resolved. A path whose file does not exist yet is resolved as
+// far as its directory; one that cannot be resolved at all comes back as it is.
+std::string CanonicalPath(std::string_view path);
+
 // ---- Queries ----
 
 // Size in bytes of what path names (trailing separators removed first, "/"

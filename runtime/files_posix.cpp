@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "runtime/files.h"
@@ -43,6 +45,15 @@ std::string ExecutablePath() {
         if (static_cast<size_t>(length) < size) return path.substr(0, static_cast<size_t>(length));
     }
     return "";
+}
+
+std::optional<std::string> ResolvedPath(std::string_view path) {
+    if (path.empty() || path.find('\0') != std::string_view::npos) return std::nullopt;
+    char* resolved = realpath(std::string(path).c_str(), nullptr);
+    if (!resolved) return std::nullopt;
+    std::string text(resolved);
+    free(resolved);
+    return text;
 }
 
 std::string CurrentDirectory() {

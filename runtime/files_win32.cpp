@@ -3,6 +3,8 @@
 // FileTable let others read and delete the file while it is open.
 #include <windows.h>
 
+#include <optional>
+
 #include "runtime/files.h"
 #include "runtime/native_file.h"
 #include "runtime/wide_text_win32.h"
@@ -63,6 +65,30 @@ std::string ExecutablePath() {
         if (length < size) return Utf8FromWide(std::wstring_view(path).substr(0, length));
     }
     return "";
+}
+
+std::optional<std::string> ResolvedPath(std::string_view path) {
+    if (!UsablePath(path)) return std::nullopt;
+    // No access asked: a file another program holds open is resolved too, and
+    // a directory needs the backup flag to be opened at all.
+    HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    constexpr DWORD Flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    std::wstring name(GetFinalPathNameByHandleW(file, nullptr, 0, Flags), L'\0');
+    DWORD length = name.empty() ? 0
+                                : GetFinalPathNameByHandleW(file, name.data(),
+                                                            static_cast<DWORD>(name.size()), Flags);
+    CloseHandle(file);
+    if (length == 0 || length >= name.size()) return std::nullopt;
+    name.resize(length);
+    // "\\?\C:\x" and "\\?\UNC\server\share\x" as they are usually written.
+    if (name.starts_with(L"\\\\?\\UNC\\"))
+        name = L"\\\\" + name.substr(8);
+    else if (name.starts_with(L"\\\\?\\"))
+        name = name.substr(4);
+    return Utf8FromWide(name);
 }
 
 std::string CurrentDirectory() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,3 +45,8 @@ bool FlushNative(NativeFile file);
 // Renames from over to in one step, replacing a file there, and makes the
 // rename itself durable as far as the system allows.
 bool RenameNativeOver(std::string_view from, std::string_view to);
+
+// The system's final path of the existing file or directory at path (links
+// and other spellings resolved), without a separator at its end unless it is a
+// root; nothing when there is none.
+std::optional<std::string> ResolvedPath(std::string_view path);

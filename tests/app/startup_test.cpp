@@ -6,6 +6,7 @@
 
 #include "runtime/files.h"
 #include "tests/app/app_fixture.h"
+#include "tests/support/path_spelling.h"
 
 namespace {
 
@@ -158,12 +159,20 @@ TEST(ProgramDir, TemporaryDirectoriesHandOverToTheCurrentDirectory) {
         EXPECT_EQ(ProgramDirFor(c.executable, "/cwd/"), c.expected) << c.executable;
 }
 
+// However the second one spells the path.
 TEST_F(StartUpTest, ASecondProgramOnTheSameFileTouchesNothing) {
-    HoldInstanceElsewhere(dir.Path() + "Tavimor.ini");
-    EXPECT_EQ(StartUp(dir.Path()), 0);
-    EXPECT_FALSE(WindowState().exists);
-    EXPECT_TRUE(ShownChoosers().empty());
-    EXPECT_FALSE(std::filesystem::exists(SettingsPath()));
+    const std::string program = dir.File("Program Directory") + PathSeparator;
+    std::filesystem::create_directory(program);
+    const std::string alias = AnotherSpellingOf(program);
+    ASSERT_NE(alias, "");
+    for (const std::string& spelling : {program, alias, program + "." + PathSeparator}) {
+        ResetGuiDouble();
+        HoldInstanceElsewhere(CanonicalPath(program + "Tavimor.ini"));
+        EXPECT_EQ(StartUp(spelling), 0) << spelling;
+        EXPECT_FALSE(WindowState().exists);
+        EXPECT_TRUE(ShownChoosers().empty());
+        EXPECT_FALSE(std::filesystem::exists(program + "Tavimor.ini"));
+    }
     TempDir other;
     EXPECT_EQ(StartUp(other.Path()), 1);
 }
