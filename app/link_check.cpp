@@ -28,6 +28,22 @@ bool IsErrorPageLine(std::string_view line) {
 // line costs no more memory than any other.
 constexpr std::size_t JudgedLineBytes = 64 * 1024;
 
+// Whether path names one of the program's own files: the settings file and
+// its temporaries, or the program itself. A download there would be undone by
+// the next save, or would take the program's place. Names are compared
+// without letter case, as Windows compares them.
+bool IsProgramsOwnFile(const std::string& path) {
+    const std::string directory = CanonicalPath(DirectoryOf(path));
+    const std::string name = LowerText(FileNameOf(path));
+    const std::string settings = LowerText(SettingsFileName);
+    if (directory == CanonicalPath(ProgramDir) &&
+        (name == settings || (name.starts_with("." + settings + ".") && name.ends_with(".tmp"))))
+        return true;
+    const std::string program = ExecutablePath();
+    return directory == CanonicalPath(DirectoryOf(program)) &&
+           name == LowerText(FileNameOf(program));
+}
+
 enum class Verdict { Arrived, ErrorPage, Kept, Unreadable };
 
 struct Judgement {
@@ -133,6 +149,12 @@ void LinkCheck(int k) {
     // Progress shows in the Status cell while the body arrives; the status it
     // stood for comes back before anything can read or save the row.
     const std::string status = ItemText(LinkList, k, ColumnStatus);
+    if (IsProgramsOwnFile(target_path)) {
+        SetItemTip(LinkList, k, std::string(NotSavedOverOwnFile) + " \xE2\x80\x94 " + stamp,
+                   ColumnStatus);
+        PaintPending();
+        return;
+    }
     FetchProgress progress;
     FetchReport report;
     Judgement body;

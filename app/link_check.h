@@ -12,6 +12,12 @@
 // deleted as an error page.
 constexpr int64_t SizeThreshold = 5000;
 
+// The outcome of a check whose file would be the settings file, one of its
+// temporaries or the program itself, in the directory where they lie: nothing
+// is fetched.
+constexpr std::string_view NotSavedOverOwnFile =
+    "not fetched: the program's own file has that name";
+
 // Runs one check of slot k (row k of LinkList). It never saves and never stops
 // a timer: it sets SaveRequested and, when done, SlotDoneFlags[k] for the main
 // loop. Shows no message. What the check came to ("HTTP 404", "file arrived

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <random>
 
+#include "runtime/files.h"
 #include "tests/app/app_fixture.h"
 #include "tests/support/scripted_web_server.h"
 
@@ -87,6 +88,36 @@ TEST_F(LinkCheckTest, JudgesTheFileBySizeAndErrorPageWords) {
             EXPECT_EQ(Arrivals()[0].path, dir.File("file.bin"));
         }
         std::filesystem::remove(dir.File("file.bin"));
+    }
+}
+
+// However a link names them, and wherever the download directory is.
+TEST_F(LinkCheckTest, NeverFetchesOverTheProgramsOwnFiles) {
+    const std::string program = ExecutablePath();
+    const struct {
+        std::string directory, name;
+    } cases[] = {
+        {dir.Path(), "Tavimor.ini"},
+        {dir.Path(), "tavimor.INI"},
+        {dir.Path(), ".Tavimor.ini.99.1.tmp"},
+        {DirectoryOf(program), FileNameOf(program)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetGuiDouble();
+        ResetState();
+        LoopbackServer server(Ok(Body(6000)));
+        StartWithRows({Row(server.Url(c.name))}, c.directory);
+        const int64_t size = QueryFileSize(c.directory + c.name);
+        const std::string settings = ReadWholeFile(SettingsPath());
+        LinkCheck(0);
+        server.Stop();
+        EXPECT_EQ(server.Request(), "");
+        EXPECT_EQ(ItemTip(LinkList, 0, ColumnStatus), std::string(NotSavedOverOwnFile) +
+                                                          " \xE2\x80\x94 " +
+                                                          ItemText(LinkList, 0, ColumnLastRetry));
+        EXPECT_EQ(QueryFileSize(c.directory + c.name), size);
+        EXPECT_EQ(ReadWholeFile(SettingsPath()), settings);
     }
 }
 
