@@ -6,6 +6,7 @@
 #include "runtime/files.h"
 
 int main(int argc, char** argv) {
+    LoadLibrariesFromTheSystemOnly();
     if (StartGui(argc, argv) == 0) {
         std::fputs("tavimor: no desktop display to show the window on\n", stderr);
         return 1;

@@ -22,6 +22,12 @@ uint64_t ThisProcessNumber();
 // (another user's) is taken as alive.
 bool ProcessGone(uint64_t number);
 
+// Keeps libraries the program loads from now on to the system's own: on
+// Windows, a DLL named like a system one beside the program (a download, say)
+// would otherwise be loaded in its place. Linux never looks in the program's
+// directory; nothing to do there. Called first thing in main.
+void LoadLibrariesFromTheSystemOnly();
+
 // The whole path of the running executable, however long; "" when the system
 // does not tell. Paths are UTF-8 on Windows.
 std::string ExecutablePath();

@@ -36,6 +36,8 @@ bool ProcessGone(uint64_t number) {
     return kill(static_cast<pid_t>(number), 0) != 0 && errno == ESRCH;
 }
 
+void LoadLibrariesFromTheSystemOnly() {}
+
 std::string ExecutablePath() {
     // readlink does not say how long the link is; grow until it fits.
     for (size_t size = 256; size <= (size_t{1} << 20); size *= 2) {

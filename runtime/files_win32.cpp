@@ -56,6 +56,10 @@ bool ProcessGone(uint64_t number) {
     return exited;
 }
 
+void LoadLibrariesFromTheSystemOnly() {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 std::string ExecutablePath() {
     // The answer is cut, without an error, when the buffer is too small.
     for (DWORD size = 260; size <= (DWORD{1} << 20); size *= 2) {

@@ -73,4 +73,14 @@ TEST(WindowsPaths, DriveRootsAndTheProgramsOwnPath) {
         EXPECT_EQ(QueryFileSize(c.path), c.size) << c.path;
 }
 
+// A DLL beside the program, named like any other, is never loaded.
+TEST(WindowsPaths, LibrariesComeFromTheSystemOnly) {
+    HMODULE beside = LoadLibraryW(L"library_probe.dll");
+    ASSERT_TRUE(beside) << "the probe DLL is not beside the tests";
+    FreeLibrary(beside);
+    LoadLibrariesFromTheSystemOnly();
+    EXPECT_FALSE(LoadLibraryW(L"library_probe.dll"));
+    EXPECT_TRUE(LoadLibraryW(L"version.dll"));
+}
+
 }  // namespace
