@@ -42,6 +42,10 @@ bool BodyFile::MoveTo(const std::string& name) {
     return Flush() && file_->Commit(name);
 }
 
+void BodyFile::MarkDownloaded(std::string_view link) {
+    MarkDownloadedFile(file_->Handle(), file_->Path(), link);
+}
+
 bool BodyFile::Close() {
     bool flushed = Flush();
     return file_->Keep() && flushed;
@@ -70,4 +74,28 @@ std::string UniqueDownloadSuffix() {
                   static_cast<unsigned long long>(ThisProcessNumber()),
                   static_cast<unsigned long long>(value));
     return text;
+}
+
+std::string ZoneIdentifierFor(std::string_view link) {
+    link = link.substr(0, link.find('\0'));
+    std::string host_url;
+    std::size_t authority = link.find("://");
+    if (authority != std::string_view::npos) {
+        authority += 3;
+        std::size_t at = link.find('@', authority);
+        host_url = link.substr(0, authority);
+        link.remove_prefix(at == std::string_view::npos ? authority : at + 1);
+    }
+    for (char c : link) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            host_url += c;
+            continue;
+        }
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+        host_url += escaped;
+    }
+    // Zone 3 is the Internet.
+    return "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=" + host_url + "\r\n";
 }

@@ -36,6 +36,9 @@ class BodyFile {
     bool Close();
     // Hands what is gathered to the file, where a reader of Path() sees it.
     bool Flush();
+    // Marks the file as downloaded from link (MarkDownloadedFile), before it
+    // is moved into place.
+    void MarkDownloaded(std::string_view link);
     const std::string& Path() const { return file_->Path(); }
 
   private:
@@ -55,7 +58,20 @@ std::optional<std::string> DownloadDirectoryOf(const std::string& path);
 // .part" and ".record"), so that a later start knows whose they were.
 std::string UniqueDownloadSuffix();
 
+// What a file downloaded from link carries in its "Zone.Identifier" stream on
+// Windows: that it came from the Internet zone, and from where. The link's user
+// information (all before the first "@" after "://", as the fetch reads it) is
+// left out, and a control byte is written as %XX, which keeps the link one line.
+std::string ZoneIdentifierFor(std::string_view link);
+
 // ---- The platform's half ----
+
+// Marks the body's file, open as file at path, as downloaded from link: on
+// POSIX it loses every execute bit (a continued part may have been given one),
+// on Windows it gets ZoneIdentifierFor(link) in its Zone.Identifier stream,
+// which goes with it when it is renamed. Best effort: a download never fails
+// for it.
+void MarkDownloadedFile(NativeFile file, const std::string& path, std::string_view link);
 
 // Whether path names a directory.
 bool IsDownloadDirectory(const std::string& path);

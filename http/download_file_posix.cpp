@@ -28,6 +28,13 @@ std::optional<uint64_t> SystemRandom64() {
     return value;
 }
 
+void MarkDownloadedFile(NativeFile file, const std::string&, std::string_view) {
+    // Created 0666 less the umask; setuid, setgid and sticky bits go too.
+    int fd = static_cast<int>(file);
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && (info.st_mode & 07111) != 0) fchmod(fd, info.st_mode & 0666);
+}
+
 std::optional<std::string> ReadSmallDownloadFile(const std::string& name, std::size_t limit) {
     int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;

@@ -26,6 +26,25 @@ std::optional<uint64_t> SystemRandom64() {
     return value;
 }
 
+void MarkDownloadedFile(NativeFile file, const std::string& path, std::string_view link) {
+    // The Mark of the Web: Windows asks before it runs a file that has one,
+    // and Office opens it in its protected view. Where the disk keeps no
+    // streams (FAT, Wine's own folders), "<file>:Zone.Identifier" would be
+    // refused, or made a file of that name beside the download.
+    DWORD flags = 0;
+    if (!GetVolumeInformationByHandleW(reinterpret_cast<HANDLE>(file), nullptr, 0, nullptr, nullptr,
+                                       &flags, nullptr, 0) ||
+        (flags & FILE_NAMED_STREAMS) == 0)
+        return;
+    HANDLE stream = CreateFileW(WideFromUtf8(path + ":Zone.Identifier").c_str(), GENERIC_WRITE, 0,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (stream == INVALID_HANDLE_VALUE) return;
+    std::string text = ZoneIdentifierFor(link);
+    DWORD written = 0;
+    WriteFile(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(stream);
+}
+
 std::optional<std::string> ReadSmallDownloadFile(const std::string& name, std::size_t limit) {
     HANDLE file = CreateFileW(WideFromUtf8(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -297,6 +297,7 @@ Hop Saved(int64_t bytes) {
 // Moves a complete body over the target, unless the caller says it may not
 // replace the file there.
 Hop Finish(const FetchJob& job, BodyFile& file, int64_t bytes) {
+    file.MarkDownloaded(job.link);
     if (job.may_replace && *job.may_replace && QueryFileSize(job.target) >= 0) {
         if (!file.Flush()) return Failure(FetchFailure::CannotWriteFile);
         if (!(*job.may_replace)(file.Path())) return Failure(FetchFailure::NotReplaced);

@@ -1,16 +1,23 @@
 // The toolkit's start and end, the modal dialogs and the random numbers of the
-// Qt backend, and the hand-over of a file to the desktop. Both dialogs keep slot
+// Qt backend, and the hand-over of a file to the desktop (or, for a file that
+// is no document, media or archive, to the file manager). Both dialogs keep slot
 // ticks running while they are open.
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QUrl>
 #include <vector>
 
 #include "gui/gui.h"
+#include "gui/open_guard.h"
 #include "gui/qt/qt_backend.h"
 #include "gui/random.h"
 
@@ -35,7 +42,38 @@ QWidget* DialogOwner() {
     return window && window->isVisible() ? window : nullptr;
 }
 
+// The file manager's window on the folder with the file selected, through
+// its D-Bus interface; without one, the folder alone. Nothing waits for the
+// answer, which comes in through the event loop.
+void ShowInFolder(const QString& file) {
+    QUrl folder = QUrl::fromLocalFile(QFileInfo(file).absolutePath());
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QDesktopServices::openUrl(folder);
+        return;
+    }
+    const QString name = QStringLiteral("org.freedesktop.FileManager1");
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        name, QStringLiteral("/org/freedesktop/FileManager1"), name, QStringLiteral("ShowItems"));
+    message.setArguments({QStringList{QUrl::fromLocalFile(file).toString()}, QString()});
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message), App);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, App,
+                     [folder](QDBusPendingCallWatcher* finished) {
+                         finished->deleteLater();
+                         if (finished->isError()) QDesktopServices::openUrl(folder);
+                     });
+}
+
 }  // namespace
+
+bool MayOpenWithApplication(const QString& file) {
+    // Both as Qt finds them: by name and content, as an opener would, and by
+    // content alone, which a name cannot disguise.
+    QMimeDatabase types;
+    return MayOpenByType(
+        types.mimeTypeForFile(file).name().toStdString(),
+        types.mimeTypeForFile(file, QMimeDatabase::MatchContent).name().toStdString());
+}
 
 int StartGui(int argc, char** argv) {
     if (App) return 1;
@@ -95,8 +133,13 @@ int RandomInt(int max) {
 
 void OpenWithDefaultApplication(std::string_view path) {
     if (!App || path.empty()) return;
-    // The desktop's opener (xdg-open or the portal) picks the application by
-    // the file's type and starts it detached.
     QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(bytes)));
+    QString file = QFile::decodeName(bytes);
+    // The desktop's opener (xdg-open or the portal) picks the application by
+    // the file's type and starts it detached; where Wine or Java are set up,
+    // that application runs a program. Only what is on the allow list goes.
+    if (MayOpenWithApplication(file))
+        QDesktopServices::openUrl(QUrl::fromLocalFile(file));
+    else
+        ShowInFolder(file);
 }

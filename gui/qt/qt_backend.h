@@ -27,6 +27,10 @@ QWidget* ControlOfKind(int control, ControlKind kind);
 // number is taken.
 int AddControl(int control, ControlKind kind, QWidget* widget, int x, int y, int width, int height);
 
+// Whether Open may hand file to its application (gui/open_guard.h), by the
+// MIME types Qt finds for it; any other file is shown in its folder.
+bool MayOpenWithApplication(const QString& file);
+
 // An alarm on the boot clock: onAlarm runs once leftMs of calendar time have
 // passed, time asleep included, so a deadline that passed during a suspend is
 // met at the resume. A negative leftMs disarms it. Where the system has no

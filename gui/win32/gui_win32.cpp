@@ -12,8 +12,8 @@
 #include <string>
 
 #include "gui/gui.h"
+#include "gui/open_guard.h"
 #include "gui/random.h"
-#include "gui/win32/open_guard.h"
 #include "gui/win32/win32_backend.h"
 #include "runtime/wide_text_win32.h"
 
@@ -80,19 +80,21 @@ std::string ChosenPath(IFileOpenDialog* dialog) {
     return folder;
 }
 
-void ShowInFolder(const std::wstring& path) {
+// Explorer's window on the file's folder with the file selected; where the
+// shell cannot name the file (a stream of one, say), the folder alone.
+void ShowInFolder(std::wstring path) {
+    for (wchar_t& c : path) {
+        if (c == L'/') c = L'\\';
+    }
     PIDLIST_ABSOLUTE item = ILCreateFromPathW(path.c_str());
-    if (!item) return;
-    SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
-    ILFree(item);
-}
-
-std::string EnvironmentText(const wchar_t* name) {
-    DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0) return "";
-    std::wstring value(size, L'\0');
-    value.resize(GetEnvironmentVariableW(name, value.data(), size));
-    return Utf8FromWide(value);
+    bool shown = item && SUCCEEDED(SHOpenFolderAndSelectItems(item, 0, nullptr, 0));
+    if (item) ILFree(item);
+    if (shown) return;
+    std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+    DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return;
+    ShellExecuteW(FrameHandle(), L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace
@@ -157,7 +159,8 @@ int RandomInt(int max) {
 void OpenWithDefaultApplication(std::string_view path) {
     if (!GuiStarted() || path.empty()) return;
     std::wstring wide = WideFromUtf8(path);
-    // "open" on a program runs it: a downloaded one is shown in its folder instead.
-    if (RunsAsProgram(path, EnvironmentText(L"PATHEXT"))) return ShowInFolder(wide);
+    // "open" runs far more types than PATHEXT names: only a document, a
+    // picture, a recording or an archive goes to its application.
+    if (!MayOpenByName(path)) return ShowInFolder(wide);
     ShellExecuteW(FrameHandle(), L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }

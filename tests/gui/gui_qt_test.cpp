@@ -14,6 +14,7 @@
 #include <QTreeView>
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -359,6 +360,39 @@ TEST(RandomNumbers, RangeReductionIsExactAtTheEdgesAndRedrawsBiasedDraws) {
         int value = UniformUpTo(c.max, [&] { return c.draws[used++ % c.draws.size()]; });
         EXPECT_EQ(value, c.expected) << "max " << c.max;
         EXPECT_EQ(used, c.used) << "max " << c.max;
+    }
+}
+
+// Open goes by the types Qt finds in the file itself: the names this system's
+// type database gives must be the ones the allow list holds.
+TEST(QtOpen, HandsOnlyDocumentsMediaAndArchivesToTheirApplication) {
+    using namespace std::string_literals;
+    const std::string elf =
+        "\x7f"
+        "ELF\x02\x01\x01"s +
+        std::string(57, '\0');
+    const struct {
+        const char* name;
+        std::string content;
+        bool opens;
+    } cases[] = {
+        {"report.pdf", "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n", true},
+        {"notes.txt", "a plain note\n", true},
+        {"photo.jpg", "\xff\xd8\xff\xe0\0\x10JFIF\0"s, true},
+        {"sources.tar.gz", "\x1f\x8b\x08\0\0\0\0\0\0\x03"s, true},
+        {"bundle.7z", "7z\xbc\xaf\x27\x1c\0\x04"s, true},
+        {"paper.pdf", elf, false},
+        {"notes.txt", "#!/bin/sh\nrm -rf ~\n", false},
+        {"setup.exe", "MZ\x90\0\x03\0\0\0"s, false},
+        {"tool.jar", "PK\x03\x04\x14\0\0\0"s, false},
+        {"run.desktop", "[Desktop Entry]\nType=Application\nExec=sh\n", false},
+        {"disk.iso", std::string(64, '\0'), false},
+        {"page.html", "<!DOCTYPE html><script></script>", false},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        std::string path = dir.Write(c.name, c.content);
+        EXPECT_EQ(MayOpenWithApplication(QString::fromStdString(path)), c.opens) << c.name;
     }
 }
 

@@ -33,6 +33,9 @@ std::string Bytes(std::size_t size, unsigned seed) {
 const std::string Body = Bytes(2000000, 1);
 const std::string Changed = Bytes(2000000, 2);
 const std::size_t Cut = Body.size() * 6 / 10;
+constexpr auto Executable = std::filesystem::perms::owner_exec |
+                            std::filesystem::perms::group_exec |
+                            std::filesystem::perms::others_exec;
 
 std::string Head(const std::string& status, std::size_t length, const std::string& more) {
     return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(length) + "\r\n" + more +
@@ -108,6 +111,9 @@ TEST_F(Resume, ContinuesOnlyTheSameFile) {
         std::string name = std::string(c.name) + ".bin";
         std::replace(name.begin(), name.end(), ' ', '-');
         Break(name);
+        // Whatever the part was given, what arrives is never a program.
+        std::filesystem::permissions(NativePath(dir_.File(name + ".part")), Executable,
+                                     std::filesystem::perm_options::add);
         for (const ServerAnswer& answer : c.answers)
             server_.AnswerAgain("/" + name, answer);
         std::size_t before = server_.Requests().size();
@@ -117,6 +123,8 @@ TEST_F(Resume, ContinuesOnlyTheSameFile) {
         EXPECT_EQ(report.failure, "") << c.name;
         EXPECT_EQ(report.bytes, static_cast<int64_t>(c.saved.size())) << c.name;
         EXPECT_TRUE(ReadWholeFile(dir_.File(name)) == c.saved) << c.name;
+        auto mode = std::filesystem::status(NativePath(dir_.File(name))).permissions();
+        EXPECT_EQ(mode & Executable, std::filesystem::perms::none) << c.name;
         EXPECT_EQ(progress.received.load(), static_cast<int64_t>(c.saved.size())) << c.name;
         // The part was asked for once, from where it ended, as the same version.
         EXPECT_EQ(RangeRequests(), asked + 1) << c.name;
