@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "http/url.h"
 #include "runtime/files.h"
 
 namespace {
@@ -77,16 +78,8 @@ std::string UniqueDownloadSuffix() {
 }
 
 std::string ZoneIdentifierFor(std::string_view link) {
-    link = link.substr(0, link.find('\0'));
     std::string host_url;
-    std::size_t authority = link.find("://");
-    if (authority != std::string_view::npos) {
-        authority += 3;
-        std::size_t at = link.find('@', authority);
-        host_url = link.substr(0, authority);
-        link.remove_prefix(at == std::string_view::npos ? authority : at + 1);
-    }
-    for (char c : link) {
+    for (char c : WithoutUserInfo(link)) {
         auto byte = static_cast<unsigned char>(c);
         if (byte >= 0x20 && byte != 0x7F) {
             host_url += c;

@@ -150,6 +150,16 @@ std::optional<std::string> HttpUrlField(std::string_view url, HttpField field) {
     return std::string(text);
 }
 
+std::string WithoutUserInfo(std::string_view url) {
+    url = AsText(url);
+    std::optional<Pieces> pieces = SplitAbsolute(url);
+    if (!pieces || !pieces->authority.has_user_info) return std::string(url);
+    const UrlAuthority& authority = pieces->authority;
+    auto start = static_cast<std::size_t>(authority.user_info.data() - url.data());
+    return std::string(url.substr(0, start)) +
+           std::string(url.substr(start + authority.user_info.size() + 1));
+}
+
 std::optional<int> HttpPortOf(std::string_view url) {
     std::optional<HttpScheme> scheme = HttpSchemeOf(url);
     std::optional<std::string> text = HttpUrlField(url, HttpField::Port);

@@ -47,6 +47,10 @@ struct UrlAuthority {
 // read as "/US/", "/PS/", "/WS/" and "/PO/" read them.
 UrlAuthority ReadAuthority(std::string_view authority);
 
+// url with the user information of its authority and its "@" left out, for
+// anything shown or written but the link itself; url as it is without any.
+std::string WithoutUserInfo(std::string_view url);
+
 // The fields the HTTP fetch takes from a link.
 enum class HttpField {
     Host,           // as "/WS/"
