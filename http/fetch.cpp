@@ -120,7 +120,8 @@ bool IsAcceptable(const ResponseHead& head) {
 
 bool NamesHtmlFile(std::string_view url) {
     std::string name = LowerText(FileNameOf(UrlPart(url, "/PT/")));
-    return name.ends_with(".htm") || name.ends_with(".html");
+    return name.ends_with(".htm") || name.ends_with(".html") || name.ends_with(".xhtml") ||
+           name.ends_with(".shtml");
 }
 
 // Whether the job's disk keeps its reserve free with more bytes on it; yes
@@ -366,9 +367,9 @@ Hop SaveBody(FetchJob& job, Transport& transport, const ResponseHead& head, std:
 }
 
 // Requests url once. A redirect is not followed here; any other answer that
-// may be saved goes to the file, unless an HTML page ends a redirected chain.
+// may be saved goes to the file, unless it is a web page the link did not ask for.
 // The part is asked for only from the URL that gave it.
-Hop RequestOnce(FetchJob& job, const std::string& url, bool redirected) {
+Hop RequestOnce(FetchJob& job, const std::string& url) {
     std::optional<HttpRequestPlan> plan = PlanHttpRequest(url);
     if (!plan) return Failure(FetchFailure::NotWebLink);
     bool asking = job.part && job.part->url == url;
@@ -403,8 +404,10 @@ Hop RequestOnce(FetchJob& job, const std::string& url, bool redirected) {
         return {Hop::Again, {}, {}, false, 0};
     }
     if (!IsAcceptable(head)) return Failure(StatusFailure(head));
-    if (redirected && IsHtmlType(head.content_type) && !NamesHtmlFile(job.link))
-        return Failure(FetchFailure::RedirectedToPage);
+    // A "coming soon" page or a soft 404 answered with 200 is no file, and a
+    // dead link sent to a home page neither.
+    if (IsHtmlType(head.content_type) && !NamesHtmlFile(job.link))
+        return Failure(FetchFailure::WebPageInstead);
     return SaveBody(job, *connection, head, rest, url);
 }
 
@@ -413,7 +416,7 @@ Hop FollowChain(FetchJob& job) {
     std::string current = job.link;
     for (int redirects = 0;;) {
         if (job.StopAsked()) return Failure(HeadFailure(Ending::Stopped));
-        Hop hop = RequestOnce(job, current, redirects > 0);
+        Hop hop = RequestOnce(job, current);
         if (hop.outcome == Hop::Saved || hop.outcome == Hop::Failed) return hop;
         if (hop.outcome == Hop::Again) continue;  // once at most: the part is gone
         if (++redirects > MaxRedirects) return Failure(FetchFailure::TooManyRedirects);

@@ -81,7 +81,7 @@ enum class FetchFailure {
     TooManyRedirects,
     RedirectNotWeb,
     RedirectToPlainHttp,
-    RedirectedToPage,
+    WebPageInstead,
     CannotWriteInFolder,
     CannotWriteFile,
     MalformedChunk,
@@ -124,7 +124,7 @@ inline constexpr std::string_view FetchFailureTexts[] = {
     "too many redirects",
     "redirect to a non-web link",
     "redirected from https to plain http",
-    "redirected to a web page",
+    "a web page came instead of the file",
     "cannot write in the download folder",
     "cannot write the file",
     "malformed chunk",
@@ -162,12 +162,14 @@ struct FetchReport {
 // Returns 1 when the final status code was 200 or 302 (a 302 without a
 // Location), or 206 continuing a kept part (below), and the whole body has
 // been received and written; 0 otherwise, and then the file at path is as it
-// was. A chain that was redirected and ends in an HTML page fails too (a dead
-// link sent to a home page), unless url's own file name ends in ".htm" or
-// ".html", and so does one begun on https that leads to plain http. The body goes to a hidden
-// temporary file beside path, which is renamed over path only on success and removed on every other
-// outcome but one: Resume. A counted body that breaks off (cut short, or silent for the receive
-// limit) after at least 1 MiB of it arrived is kept as "<path>.part" (the
+// was. A final answer that is a web page (IsHtmlType) fails too, a "coming
+// soon" page or a dead link sent to a home page, unless url's own file name
+// ends in ".htm", ".html", ".xhtml" or ".shtml"; and so does a chain begun on
+// https that leads to plain http. The body goes to a hidden temporary file
+// beside path, which is renamed over path only on success and removed on every
+// other outcome but one: Resume. A counted body that breaks off (cut short, or
+// silent for the receive limit) after at least 1 MiB of it arrived is kept as
+// "<path>.part" (the
 // temporary file renamed), beside a record "<path>.part.tavimor" of the URL
 // that answered, the full length and the answer's validator: a strong ETag,
 // else Last-Modified; without either nothing is kept. The next fetch of path

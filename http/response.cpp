@@ -74,7 +74,8 @@ std::optional<int64_t> HttpDateOf(std::string_view text) {
 
 bool IsHtmlType(std::string_view content_type) {
     std::string type = Trimmed(content_type.substr(0, content_type.find(';')));
-    return type.size() == 9 && StartsIgnoringCase(type, "text/html");
+    return (type.size() == 9 && StartsIgnoringCase(type, "text/html")) ||
+           (type.size() == 21 && StartsIgnoringCase(type, "application/xhtml+xml"));
 }
 
 int StatusCodeOf(std::string_view status_line) {

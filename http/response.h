@@ -48,8 +48,8 @@ std::optional<ContentRange> ContentRangeOf(std::string_view value);
 // seconds since 1970 UTC; nothing for any other text.
 std::optional<int64_t> HttpDateOf(std::string_view text);
 
-// Whether a Content-Type value names an HTML page (its media type, before any
-// parameters, is text/html in any letter case).
+// Whether a Content-Type value names a web page (its media type, before any
+// parameters, is text/html or application/xhtml+xml in any letter case).
 bool IsHtmlType(std::string_view content_type);
 
 // Whether a head is an interim answer (1xx but 101), which the final one follows.

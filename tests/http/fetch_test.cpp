@@ -234,6 +234,35 @@ TEST_F(Fetch, EndsWithinItsLimitsWhateverTheServerDoes) {
     }
 }
 
+// A "coming soon" page or a soft 404 answered with 200 is no file, unless the
+// link names a page itself; the file already there stays.
+TEST_F(Fetch, AWebPageIsNoFileUnlessTheLinkNamesOne) {
+    const struct {
+        const char* type;
+        const char* name;
+        bool arrives;
+    } cases[] = {
+        {"text/html", "f.zip", false},
+        {"TEXT/HTML ; charset=utf-8", "f.zip", false},
+        {"application/XHTML+xml", "f.bin", false},
+        {"text/html", "f.html.zip", false},
+        {"text/html", "index.HTML", true},
+        {"text/html", "a.htm?x=1", true},
+        {"application/xhtml+xml", "a.xhtml", true},
+        {"text/html", "a.shtml", true},
+        {"text/htmlx", "f.zip", true},
+        {"text/plain", "f.zip", true},
+    };
+    for (const auto& c : cases) {
+        LoopbackServer server(
+            Answer(Ok + "Content-Type: " + c.type + "\r\nContent-Length: 4", "page"));
+        FetchReport report = FetchOverOld(server.Url(c.name), target_);
+        EXPECT_EQ(report.failure, c.arrives ? "" : "a web page came instead of the file")
+            << c.type << " " << c.name;
+        EXPECT_EQ(ReadWholeFile(target_), c.arrives ? "page" : Old) << c.type << " " << c.name;
+    }
+}
+
 // Links and targets that cannot lead to a file: the fetch says why, and does not
 // connect to a server where it could know beforehand.
 TEST_F(Fetch, SaysWhyNoConnectionWasMade) {
