@@ -90,7 +90,7 @@ std::string ApplyJudgement(int k, const Judgement& judged, const std::string& ta
             SetItemText(LinkList, k, StatusDone, ColumnStatus);
             SlotDoneFlags[k] = std::string("1");
             const std::string link = ItemText(LinkList, k, ColumnUrl);
-            NotifyArrival(FileNameOf(target_path), link, target_path);
+            NotifyArrival(FileNameOf(target_path), WithoutUserInfo(link), target_path);
             return "file arrived (" + SizeText(judged.size) + ")";
         }
         case Verdict::ErrorPage:

@@ -46,6 +46,9 @@ enum class Ending {
 // What every request of one fetch shares.
 struct FetchJob {
     std::string link;  // the URL as given
+    // The link's own credentials, and the one origin they go to.
+    std::string authorization;
+    std::string origin;
     std::string directory;
     std::string target;
     FetchProgress* progress = nullptr;
@@ -372,7 +375,10 @@ Hop SaveBody(FetchJob& job, Transport& transport, const ResponseHead& head, std:
 Hop RequestOnce(FetchJob& job, const std::string& url) {
     std::optional<HttpRequestPlan> plan = PlanHttpRequest(url);
     if (!plan) return Failure(FetchFailure::NotWebLink);
-    bool asking = job.part && job.part->url == url;
+    // Credentials go to the link's own origin alone, as the user gave them there.
+    bool credentials = !job.authorization.empty() && OriginOf(url) == job.origin;
+    if (credentials) AddHeaderLines(*plan, job.authorization);
+    bool asking = job.part && job.part->url == WithoutUserInfo(url);
     if (asking) AddHeaderLines(*plan, ResumeHeaders(*job.part, job.part_size));
     TransportFailure why;
     std::optional<Transport> connection =
@@ -403,6 +409,9 @@ Hop RequestOnce(FetchJob& job, const std::string& url) {
         job.part.reset();
         return {Hop::Again, {}, {}, false, 0};
     }
+    if (head.status_code == 401)
+        return Failure(credentials ? FetchFailure::CredentialsRefused
+                                   : FetchFailure::CredentialsWanted);
     if (!IsAcceptable(head)) return Failure(StatusFailure(head));
     // A "coming soon" page or a soft 404 answered with 200 is no file, and a
     // dead link sent to a home page neither.
@@ -442,6 +451,8 @@ int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* pr
                   FetchReport* report, const ReplaceCheck& may_replace) {
     FetchJob job;
     job.link = url.substr(0, url.find('\0'));
+    job.authorization = AuthorizationLine(job.link);
+    job.origin = OriginOf(job.link);
     job.target = path.substr(0, path.find('\0'));
     job.progress = progress;
     job.may_replace = &may_replace;

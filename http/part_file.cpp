@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "http/download_file.h"
+#include "http/url.h"
 #include "runtime/files.h"
 #include "runtime/replace_file.h"
 
@@ -55,7 +56,8 @@ std::string PartRecordNameOf(const std::string& target) {
 }
 
 std::optional<PartRecord> RecordFor(const ResponseHead& head, std::string_view url) {
-    PartRecord record{std::string(url), head.content_length, true, head.etag};
+    // The record is on disk beside the file: no password goes there.
+    PartRecord record{WithoutUserInfo(url), head.content_length, true, head.etag};
     // A weak ETag only says the content means the same, not that its bytes are.
     // A date is as good only when the file had not changed for a minute before
     // the answer left the server: a file rewritten within the second it was

@@ -1,6 +1,9 @@
 #include "http/request_plan.h"
 
+#include <cstdint>
+
 #include "http/url.h"
+#include "runtime/text.h"
 #include "tavimor_version.h"
 
 namespace {
@@ -23,7 +26,61 @@ void AppendEscaped(std::string& out, std::string_view path) {
     }
 }
 
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// "%XX" as its byte; a "%" without two hex digits stays as it is.
+std::string PercentDecoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bool escaped = text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+                       HexValue(text[i + 2]) >= 0;
+        if (escaped) {
+            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string Base64(std::string_view bytes) {
+    static constexpr char digits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t group = static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+        if (i + 1 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 2]);
+        out += digits[(group >> 18) & 63];
+        out += digits[(group >> 12) & 63];
+        out += i + 1 < bytes.size() ? digits[(group >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? digits[group & 63] : '=';
+    }
+    return out;
+}
+
 }  // namespace
+
+std::string AuthorizationLine(std::string_view url) {
+    std::string user = UrlPart(url, "/US/");
+    std::string password = UrlPart(url, "/PS/");
+    if (user.empty() && password.empty()) return {};
+    return "Authorization: Basic " + Base64(PercentDecoded(user) + ":" + PercentDecoded(password)) +
+           "\r\n";
+}
+
+std::string OriginOf(std::string_view url) {
+    std::optional<HttpRequestPlan> plan = PlanHttpRequest(url);
+    if (!plan) return {};
+    return (plan->secure ? "https://" : "http://") + LowerText(plan->host) + ":" +
+           std::to_string(plan->port);
+}
 
 std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url) {
     std::optional<HttpScheme> scheme = HttpSchemeOf(url);

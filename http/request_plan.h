@@ -27,3 +27,13 @@ std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url);
 // Adds lines, each ended by CR LF, to the plan's request, before the empty line
 // that ends it.
 void AddHeaderLines(HttpRequestPlan& plan, std::string_view lines);
+
+// The header line that sends url's user information ("user:password", each
+// part percent-decoded) as Basic credentials, ended by CR LF; "" when url has
+// none. Sent only to the link's own origin (OriginOf).
+std::string AuthorizationLine(std::string_view url);
+
+// The scheme, host and port url reaches, as one text ("https://h:443", the
+// scheme and host in lower case): two URLs share an origin when these agree.
+// "" for a URL with no plan.
+std::string OriginOf(std::string_view url);

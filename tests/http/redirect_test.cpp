@@ -108,6 +108,68 @@ TEST_F(Redirects, AreFollowedToTheFileOrFailLeavingTheOldOne) {
     }
 }
 
+// The link's user name and password, percent-decoded, go to its own origin
+// alone, however the chain goes; a 401 says whether any were sent.
+TEST_F(Redirects, CredentialsGoToTheLinksOwnOriginAlone) {
+    const std::string sent = "Authorization: Basic dXM6ZXI6cEBzcw==\r\n";  // "us:er:p@ss"
+    const std::string unauthorized = "HTTP/1.1 401 Unauthorized";
+    ScriptedWebServer own;
+    ScriptedWebServer other;
+    const struct {
+        const char* what;
+        const char* user_info;
+        std::vector<std::pair<std::string, ServerAnswer>>
+            hops;  // at own, or "other" for the second
+        std::string failure;
+        std::vector<bool> carried;  // per request, own then other
+    } cases[] = {
+        {"same origin",
+         "us%3Aer:p%40ss@",
+         {{"/f.bin", Redirect(302, "/g")}, {"/g", Reply("HTTP/1.1 200 OK", Body)}},
+         "",
+         {true, true}},
+        {"another origin",
+         "us%3Aer:p%40ss@",
+         {{"/f.bin", Redirect(302, other.Url("/g"))}, {"other", Reply("HTTP/1.1 200 OK", Body)}},
+         "",
+         {true, false}},
+        {"refused",
+         "us%3Aer:p%40ss@",
+         {{"/f.bin", Reply(unauthorized)}},
+         "user name or password refused",
+         {true}},
+        {"wanted",
+         "",
+         {{"/f.bin", Reply(unauthorized)}},
+         "the server wants a user name and password",
+         {false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [target, answer] : c.hops) {
+            if (target == "other")
+                other.Answer("/g", answer);
+            else
+                own.Answer(target, answer);
+        }
+        const std::size_t own_before = own.Requests().size();
+        const std::size_t other_before = other.Requests().size();
+        std::string link = own.Url("/f.bin");
+        link.insert(link.find("//") + 2, c.user_info);
+        dir_.Write("out.bin", Old);
+        FetchReport report;
+        FetchHttpFile(link, target_, nullptr, &report);
+        EXPECT_EQ(report.failure, c.failure);
+        std::vector<std::string> requests = own.Requests();
+        requests.erase(requests.begin(), requests.begin() + static_cast<long>(own_before));
+        for (std::size_t i = other_before; i < other.Requests().size(); ++i)
+            requests.push_back(other.Requests()[i]);
+        ASSERT_EQ(requests.size(), c.carried.size());
+        for (std::size_t i = 0; i < requests.size(); ++i)
+            EXPECT_EQ(requests[i].find(sent) != std::string::npos, c.carried[i]) << requests[i];
+    }
+}
+
 // Every https server here answers with the file; only its certificate differs.
 // A certificate is refused at once, by name and by address literal alike.
 TEST_F(Redirects, HttpsSavesTheFileOnlyFromAServerThatProvesItsName) {
