@@ -22,6 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 FetchLimits CurrentLimits;
+std::optional<ProxySettings> ProxiesForTests;
 
 // How often a waiting receive looks whether the fetch is to stop.
 constexpr std::chrono::milliseconds StopCheck{250};
@@ -49,6 +50,7 @@ struct FetchJob {
     // The link's own credentials, and the one origin they go to.
     std::string authorization;
     std::string origin;
+    ProxySettings proxies;
     std::string directory;
     std::string target;
     FetchProgress* progress = nullptr;
@@ -369,6 +371,66 @@ Hop SaveBody(FetchJob& job, Transport& transport, const ResponseHead& head, std:
     return Failure(BodyFailure(ending, head, written, head.content_length), kept);
 }
 
+// The origin's host and port as CONNECT names them.
+std::string TunnelTarget(const HttpRequestPlan& plan) {
+    bool literal = plan.host.find(':') != std::string::npos;
+    return (literal ? "[" + plan.host + "]" : plan.host) + ":" + std::to_string(plan.port);
+}
+
+// A plain connection through the proxy to the plan's origin, its TLS started
+// over it for https; nothing, with why set, when the tunnel is not made.
+std::optional<Transport> OpenTunnel(FetchJob& job, Transport proxy, const HttpRequestPlan& plan,
+                                    const ProxyServer& server, Why& why) {
+    const std::string target = TunnelTarget(plan);
+    const std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n" +
+                                server.authorization + "\r\n";
+    if (!TransportSendAll(proxy, request.data(), request.size(), CurrentLimits.send)) {
+        why = {FetchFailure::ProxyNotReachable};
+        return std::nullopt;
+    }
+    HeadReader reader;
+    std::string_view rest;
+    Ending ending = ReceiveHead(job, proxy, reader, rest);
+    const ResponseHead& head = reader.Head();
+    if (ending != Ending::Complete) {
+        why = HeadFailure(ending);
+    } else if (head.status_code == 407) {
+        why = {FetchFailure::ProxyWantsCredentials};
+    } else if (head.status_code < 200 || head.status_code > 299 || !rest.empty()) {
+        why = {FetchFailure::ProxyRefusedTunnel, "HTTP " + std::to_string(head.status_code)};
+    } else {
+        TransportFailure failure;
+        if (TransportStartTls(proxy, plan.host, Clock::now() + CurrentLimits.connect, &failure.tls))
+            return proxy;
+        why = ConnectFailure(failure);
+    }
+    return std::nullopt;
+}
+
+// A connection to the plan's origin: directly, or through the route's proxy,
+// which takes a plain link's request in absolute form and tunnels https.
+std::optional<Transport> Connect(FetchJob& job, HttpRequestPlan& plan, const ProxyRoute& route,
+                                 Why& why) {
+    TransportFailure failure;
+    if (!route.proxy) {
+        std::optional<Transport> direct =
+            TransportOpen(plan.host, plan.port, plan.secure, CurrentLimits.connect, &failure);
+        if (!direct) why = ConnectFailure(failure);
+        return direct;
+    }
+    const ProxyServer& server = *route.proxy;
+    std::optional<Transport> proxy =
+        TransportOpen(server.host, server.port, false, CurrentLimits.connect, &failure);
+    if (!proxy) {
+        why = {FetchFailure::ProxyNotReachable};
+        return std::nullopt;
+    }
+    if (plan.secure) return OpenTunnel(job, std::move(*proxy), plan, server, why);
+    UseAbsoluteForm(plan);
+    AddHeaderLines(plan, server.authorization);
+    return proxy;
+}
+
 // Requests url once. A redirect is not followed here; any other answer that
 // may be saved goes to the file, unless it is a web page the link did not ask for.
 // The part is asked for only from the URL that gave it.
@@ -380,10 +442,12 @@ Hop RequestOnce(FetchJob& job, const std::string& url) {
     if (credentials) AddHeaderLines(*plan, job.authorization);
     bool asking = job.part && job.part->url == WithoutUserInfo(url);
     if (asking) AddHeaderLines(*plan, ResumeHeaders(*job.part, job.part_size));
-    TransportFailure why;
-    std::optional<Transport> connection =
-        TransportOpen(plan->host, plan->port, plan->secure, CurrentLimits.connect, &why);
-    if (!connection) return Failure(ConnectFailure(why));
+    ProxyRoute route = RouteFor(job.proxies, url);
+    if (!route.unsupported.empty())
+        return Failure({FetchFailure::UnsupportedProxy, route.unsupported});
+    Why why;
+    std::optional<Transport> connection = Connect(job, *plan, route, why);
+    if (!connection) return Failure(why);
     const std::string& request = plan->request;
     if (!TransportSendAll(*connection, request.data(), request.size(), CurrentLimits.send))
         return Failure(FetchFailure::ConnectionBroke);
@@ -409,6 +473,7 @@ Hop RequestOnce(FetchJob& job, const std::string& url) {
         job.part.reset();
         return {Hop::Again, {}, {}, false, 0};
     }
+    if (route.proxy && head.status_code == 407) return Failure(FetchFailure::ProxyWantsCredentials);
     if (head.status_code == 401)
         return Failure(credentials ? FetchFailure::CredentialsRefused
                                    : FetchFailure::CredentialsWanted);
@@ -440,6 +505,10 @@ void SetFetchLimitsForTests(const FetchLimits& limits) {
     CurrentLimits = limits;
 }
 
+void SetProxySettingsForTests(std::optional<ProxySettings> settings) {
+    ProxiesForTests = std::move(settings);
+}
+
 std::string FetchFailureText(FetchFailure failure, std::string_view detail) {
     std::string text(FetchFailureTexts[static_cast<std::size_t>(failure)]);
     std::size_t slot = text.find("{}");
@@ -453,6 +522,7 @@ int FetchHttpFile(std::string_view url, std::string_view path, FetchProgress* pr
     job.link = url.substr(0, url.find('\0'));
     job.authorization = AuthorizationLine(job.link);
     job.origin = OriginOf(job.link);
+    job.proxies = ProxiesForTests ? *ProxiesForTests : CurrentProxySettings();
     job.target = path.substr(0, path.find('\0'));
     job.progress = progress;
     job.may_replace = &may_replace;

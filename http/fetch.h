@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "http/proxy.h"
+
 // Largest single receive, and the size of the one buffer a fetch receives into.
 inline constexpr std::size_t ReadBufferSize = 64 * 1024;
 // Redirects followed before a fetch gives up.
@@ -43,6 +45,10 @@ struct FetchLimits {
 // For tests only, to keep their waits short: replaces the limits of every later
 // fetch. The program never calls it and runs with FetchLimits{}.
 void SetFetchLimitsForTests(const FetchLimits& limits);
+
+// For tests only: every later fetch uses these proxy settings instead of the
+// environment's and the system's; nothing goes back to those.
+void SetProxySettingsForTests(std::optional<ProxySettings> settings);
 
 // What a fetch has received of its final body so far, for another thread to
 // show, and that thread's request to end it.
@@ -84,6 +90,10 @@ enum class FetchFailure {
     WebPageInstead,
     CredentialsWanted,
     CredentialsRefused,
+    UnsupportedProxy,
+    ProxyNotReachable,
+    ProxyWantsCredentials,
+    ProxyRefusedTunnel,
     CannotWriteInFolder,
     CannotWriteFile,
     MalformedChunk,
@@ -129,6 +139,10 @@ inline constexpr std::string_view FetchFailureTexts[] = {
     "a web page came instead of the file",
     "the server wants a user name and password",
     "user name or password refused",
+    "unsupported proxy {}",
+    "proxy not reachable",
+    "proxy wants a user name and password",
+    "proxy refused the tunnel ({})",
     "cannot write in the download folder",
     "cannot write the file",
     "malformed chunk",

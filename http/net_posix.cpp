@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "http/net_platform.h"
+#include "http/proxy.h"
 
 namespace {
 
@@ -142,4 +143,8 @@ int64_t NetPending(NetConnection& connection) {
 void NetClose(NetConnection& connection) {
     if (connection.socket != NoSocket) close(static_cast<int>(connection.socket));
     connection.socket = NoSocket;
+}
+
+std::optional<ProxySettings> SystemProxySettings() {
+    return std::nullopt;
 }

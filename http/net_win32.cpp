@@ -2,6 +2,8 @@
 // so every send, receive and connect waits only as long as its limit allows.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// winsock2.h first: winhttp.h pulls in windows.h.
+#include <winhttp.h>
 
 #include <memory>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include "http/net.h"
 #include "http/net_platform.h"
+#include "http/proxy.h"
 #include "runtime/wide_text_win32.h"
 
 namespace {
@@ -199,4 +202,19 @@ int64_t NetPending(NetConnection& connection) {
 void NetClose(NetConnection& connection) {
     if (connection.socket != NoSocket) closesocket(Handle(connection));
     connection.socket = NoSocket;
+}
+
+std::optional<ProxySettings> SystemProxySettings() {
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&config)) return std::nullopt;
+    std::optional<ProxySettings> settings;
+    if (config.lpszProxy && config.lpszProxy[0] != L'\0') {
+        settings = ProxySettingsFromSystem(
+            Utf8FromWide(config.lpszProxy),
+            config.lpszProxyBypass ? Utf8FromWide(config.lpszProxyBypass) : std::string());
+    }
+    for (LPWSTR text : {config.lpszAutoConfigUrl, config.lpszProxy, config.lpszProxyBypass}) {
+        if (text) GlobalFree(text);
+    }
+    return settings;
 }

@@ -67,12 +67,12 @@ std::string Base64(std::string_view bytes) {
 
 }  // namespace
 
-std::string AuthorizationLine(std::string_view url) {
+std::string AuthorizationLine(std::string_view url, std::string_view header) {
     std::string user = UrlPart(url, "/US/");
     std::string password = UrlPart(url, "/PS/");
     if (user.empty() && password.empty()) return {};
-    return "Authorization: Basic " + Base64(PercentDecoded(user) + ":" + PercentDecoded(password)) +
-           "\r\n";
+    return std::string(header) + ": Basic " +
+           Base64(PercentDecoded(user) + ":" + PercentDecoded(password)) + "\r\n";
 }
 
 std::string OriginOf(std::string_view url) {
@@ -97,16 +97,21 @@ std::optional<HttpRequestPlan> PlanHttpRequest(std::string_view url) {
     plan.host = *host;
     if (plan.host.size() > 2 && plan.host.front() == '[' && plan.host.back() == ']')
         plan.host = plan.host.substr(1, plan.host.size() - 2);
+    plan.authority = *host;
+    if (plan.port != DefaultPort(*scheme)) {
+        plan.authority += ':';
+        plan.authority += std::to_string(plan.port);
+    }
     plan.request = "GET /";
     AppendEscaped(plan.request, HttpUrlField(url, HttpField::PathWithQuery).value_or(""));
     plan.request += " HTTP/1.1\r\nAccept: */*\r\nHost: ";
-    plan.request += *host;
-    if (plan.port != DefaultPort(*scheme)) {
-        plan.request += ':';
-        plan.request += std::to_string(plan.port);
-    }
+    plan.request += plan.authority;
     plan.request += "\r\nUser-Agent: Tavimor/" TAVIMOR_VERSION "\r\nConnection: close\r\n\r\n";
     return plan;
+}
+
+void UseAbsoluteForm(HttpRequestPlan& plan) {
+    plan.request.insert(4, (plan.secure ? "https://" : "http://") + plan.authority);
 }
 
 void AddHeaderLines(HttpRequestPlan& plan, std::string_view lines) {

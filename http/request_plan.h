@@ -10,6 +10,8 @@ struct HttpRequestPlan {
     std::string host;     // as written in the URL, user information skipped, IPv6 brackets removed
     int port = 80;        // the URL's own, else the scheme's
     bool secure = false;  // https: TLS over the connection
+    std::string
+        authority;  // the Host header's value: the host as written, ":<port>" unless the scheme's
     std::string request;
 };
 
@@ -30,8 +32,12 @@ void AddHeaderLines(HttpRequestPlan& plan, std::string_view lines);
 
 // The header line that sends url's user information ("user:password", each
 // part percent-decoded) as Basic credentials, ended by CR LF; "" when url has
-// none. Sent only to the link's own origin (OriginOf).
-std::string AuthorizationLine(std::string_view url);
+// none. A link's are sent only to its own origin (OriginOf).
+std::string AuthorizationLine(std::string_view url, std::string_view header = "Authorization");
+
+// The plan's request as a proxy takes it: its target in absolute form
+// ("GET http://host:port/path HTTP/1.1").
+void UseAbsoluteForm(HttpRequestPlan& plan);
 
 // The scheme, host and port url reaches, as one text ("https://h:443", the
 // scheme and host in lower case): two URLs share an origin when these agree.

@@ -27,6 +27,12 @@ std::optional<Transport> TransportOpen(std::string_view host, int port, bool sec
     return transport;
 }
 
+bool TransportStartTls(Transport& transport, std::string_view host,
+                       std::chrono::steady_clock::time_point deadline, TlsFailure* why) {
+    transport.tls = TlsStart(transport.connection, host, deadline, why);
+    return transport.tls != nullptr;
+}
+
 int TransportSendAll(Transport& transport, const char* data, std::size_t length,
                      std::chrono::milliseconds limit) {
     if (transport.tls) return TlsSendAll(*transport.tls, data, length, limit);

@@ -38,6 +38,11 @@ std::optional<Transport> TransportOpen(std::string_view host, int port, bool sec
                                        std::chrono::milliseconds limit,
                                        TransportFailure* why = nullptr);
 
+// Starts TLS with host over a plain transport that reaches it (a proxy's
+// tunnel), as TransportOpen would have; false, with why set, when that fails.
+bool TransportStartTls(Transport& transport, std::string_view host,
+                       std::chrono::steady_clock::time_point deadline, TlsFailure* why);
+
 // As NetSendAll and NetReceive.
 int TransportSendAll(Transport& transport, const char* data, std::size_t length,
                      std::chrono::milliseconds limit);
