@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,11 @@ void TlsServer::Start(std::vector<std::string> args, TlsCert cert, TlsServerEnd 
                     {"--cert", pem(cert), "--key", ScriptPath(files.File("server.key"))});
     }
     if (renegotiate_to) args.insert(args.end(), {"--renegotiate-to", pem(*renegotiate_to)});
+    Launch(std::move(args));
+}
+
+TlsServer::TlsServer(std::string script, std::vector<std::string> args)
+    : script_(std::move(script)) {
     Launch(std::move(args));
 }
 

@@ -60,6 +60,9 @@ class TlsServer {
     explicit TlsServer(std::string_view answer, TlsCert cert = TlsCert::Good,
                        TlsServerEnd end = TlsServerEnd::CloseNotify,
                        std::optional<TlsCert> renegotiate_to = std::nullopt);
+    // Runs script, another server script that reports its port and ends as
+    // tls_server.py does, with args alone.
+    TlsServer(std::string script, std::vector<std::string> args);
     ~TlsServer();
     TlsServer(const TlsServer&) = delete;
     TlsServer& operator=(const TlsServer&) = delete;
@@ -82,6 +85,7 @@ class TlsServer {
     // The platform's half: starts the script with args.
     void Launch(std::vector<std::string> args);
 
+    std::string script_;  // "" for tls_server.py
     TempDir dir_;
     std::intptr_t process_ = -1;   // the child, where the platform can name it
     std::intptr_t lifeline_ = -1;  // the server's standard input: it ends when this closes

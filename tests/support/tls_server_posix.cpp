@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "tests/support/tls_server.h"
@@ -14,11 +15,14 @@
 
 namespace {
 
-// Starts python3 on the server script with args. With lifeline, its standard
-// input is a pipe whose writing end lands there, and its output a pipe whose
-// reading end lands in output; without, its output goes to /dev/null. -1 on failure.
-pid_t RunScript(std::vector<std::string> args, std::intptr_t* lifeline, std::intptr_t* output) {
-    args.insert(args.begin(), {"/usr/bin/python3", TAVIMOR_TLS_SERVER_SCRIPT});
+// Starts python3 on script (tls_server.py when "") with args. With lifeline,
+// its standard input is a pipe whose writing end lands there, and its output a
+// pipe whose reading end lands in output; without, its output goes to
+// /dev/null. -1 on failure.
+pid_t RunScript(std::string script, std::vector<std::string> args, std::intptr_t* lifeline,
+                std::intptr_t* output) {
+    if (script.empty()) script = TAVIMOR_TLS_SERVER_SCRIPT;
+    args.insert(args.begin(), {"/usr/bin/python3", std::move(script)});
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -58,7 +62,7 @@ std::string LocalPath(const std::string& script_path) {
 }
 
 bool MakeTestCerts(const std::string& directory) {
-    pid_t pid = RunScript({"make-certs", directory}, nullptr, nullptr);
+    pid_t pid = RunScript("", {"make-certs", directory}, nullptr, nullptr);
     int status = 0;
     return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
            WEXITSTATUS(status) == 0;
@@ -72,7 +76,7 @@ bool TrustCaFile(const std::string& ca_pem, const std::string& empty_directory, 
 }
 
 void TlsServer::Launch(std::vector<std::string> args) {
-    process_ = RunScript(std::move(args), &lifeline_, &output_);
+    process_ = RunScript(script_, std::move(args), &lifeline_, &output_);
 }
 
 bool ClientRenegotiates() {

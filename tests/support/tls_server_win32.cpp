@@ -60,8 +60,10 @@ bool Run(std::wstring command, bool wait) {
     return done;
 }
 
-bool RunScript(const std::vector<std::string>& args) {
-    std::wstring command = L"/usr/bin/python3 " + Quoted(TAVIMOR_TLS_SERVER_SCRIPT);
+// script "" is tls_server.py.
+bool RunScript(const std::string& script, const std::vector<std::string>& args) {
+    std::wstring command =
+        L"/usr/bin/python3 " + Quoted(script.empty() ? TAVIMOR_TLS_SERVER_SCRIPT : script);
     for (const std::string& arg : args)
         command += L" " + Quoted(arg);
     return Run(command, false);
@@ -100,7 +102,7 @@ std::string LocalPath(const std::string& script_path) {
 }
 
 bool MakeTestCerts(const std::string& directory) {
-    return RunScript({"make-certs", ScriptPath(directory)}) &&
+    return RunScript("", {"make-certs", ScriptPath(directory)}) &&
            !AwaitLine(directory + "made", 60s).empty();
 }
 
@@ -121,7 +123,7 @@ bool ClientRenegotiates() {
 void TlsServer::Launch(std::vector<std::string> args) {
     args.insert(args.end(), {"--port-file", ScriptPath(dir_.File("port")), "--while-exists",
                              ScriptPath(dir_.Write("alive", "alive"))});
-    process_ = RunScript(args) ? 1 : -1;
+    process_ = RunScript(script_, args) ? 1 : -1;
 }
 
 TlsServer::~TlsServer() {
