@@ -28,12 +28,11 @@ import select
 import socket
 import sys
 import threading
-import time
 
-# The loopback listeners and the error log are tls_server.py's; no bytecode
+# The loopback listeners, the error log and the end are tls_server.py's; no bytecode
 # next to the sources.
 sys.dont_write_bytecode = True
-from tls_server import accept_forever, listen, log_once  # noqa: E402
+from tls_server import log_once, run  # noqa: E402
 
 HEAD_LIMIT = 64 * 1024
 TIMEOUT = 10
@@ -175,25 +174,7 @@ def serve_connection(conn, address, options):
 
 
 def serve(options):
-    port, listeners = listen()
-    handler = functools.partial(serve_connection, options=options)
-    for listener in listeners:
-        threading.Thread(target=accept_forever, args=(listener, handler), daemon=True).start()
-    line = "%d %d\n" % (port, 1 if len(listeners) > 1 else 0)
-    if options.port_file:
-        with open(options.port_file + ".new", "w") as out:
-            out.write(line)
-        os.replace(options.port_file + ".new", options.port_file)
-    else:
-        print(line, end="", flush=True)
-    if options.while_exists:
-        # As tls_server.py: gone with the file, or after ten minutes at most.
-        for _ in range(6000):
-            if not os.path.exists(options.while_exists):
-                break
-            time.sleep(0.1)
-        return
-    sys.stdin.buffer.read()
+    run(functools.partial(serve_connection, options=options), options)
 
 
 def main():

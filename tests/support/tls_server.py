@@ -249,9 +249,15 @@ def serve(options):
     if options.answer:
         with open(options.answer, "rb") as source:
             answer = source.read()
+    run(functools.partial(serve_connection, options=options, context=context, answer=answer),
+        options)
+
+
+def run(handler, options):
+    """Serves every connection with handler(conn, address) on a thread of its
+    own, reports the port, and returns when the test is done with the server.
+    Shared with the test's other server scripts."""
     port, listeners = listen()
-    handler = functools.partial(serve_connection, options=options, context=context,
-                                answer=answer)
     for listener in listeners:
         threading.Thread(target=accept_forever, args=(listener, handler), daemon=True).start()
     line = "%d %d\n" % (port, 1 if len(listeners) > 1 else 0)
