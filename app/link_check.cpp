@@ -105,6 +105,24 @@ std::string ApplyJudgement(int k, const Judgement& judged, const std::string& ta
     return KeptWhat(judged.size) + ", kept; still waiting";
 }
 
+// Failures that reached no server: the network is down or not back yet.
+bool ReachedNoServer(FetchFailure reason) {
+    return reason == FetchFailure::HostNotFound || reason == FetchFailure::Unreachable ||
+           reason == FetchFailure::ProxyNotReachable;
+}
+
+// Asks the main loop for slot k's retry when its check reached no server and
+// retries are left; what the outcome adds to say so.
+std::string AskForRetry(int k, bool fetched, FetchFailure reason) {
+    if (fetched || !ReachedNoServer(reason) || OfflineRetries[k] >= OfflineRetryLimit) {
+        OfflineRetries[k] = 0;
+        return "";
+    }
+    RetrySoonFlags[k] = 1;
+    return "; trying again in " + IntegerText(OfflineRetryDelayMs / 60000) + " minutes (" +
+           IntegerText(++OfflineRetries[k]) + " of " + IntegerText(OfflineRetryLimit) + ")";
+}
+
 // A body that would not count as arrived never replaces a file already there.
 std::string RefusedOutcome(const Judgement& judged) {
     std::string what = judged.verdict == Verdict::ErrorPage
@@ -179,6 +197,7 @@ void LinkCheck(int k) {
     } else {
         outcome = report.failure.empty() ? "download failed" : report.failure;
     }
+    outcome += AskForRetry(k, fetched == 1, report.reason);
     // Only the latest outcome is kept, in memory with its row: it tells why a
     // row is still waiting, and never reaches the settings file.
     SetItemTip(LinkList, k, outcome + " \xE2\x80\x94 " + stamp, ColumnStatus);

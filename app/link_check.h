@@ -20,9 +20,9 @@ constexpr std::string_view NotSavedOverOwnFile =
 
 // Runs one check of slot k (row k of LinkList). It never saves and never stops
 // a timer: it sets SaveRequested and, when done, SlotDoneFlags[k] for the main
-// loop. Shows no message. What the check came to ("HTTP 404", "file arrived
-// (2.1 MB)"...) and its date stamp become the row's Status tip, replacing the
-// last one.
+// loop, or RetrySoonFlags[k] when it reached no server and may try again soon. Shows no message.
+// What the check came to ("HTTP 404", "file arrived (2.1 MB)"...) and its date stamp become the
+// row's Status tip, replacing the last one.
 void LinkCheck(int k);
 
 // What a row's Status cell shows while its file arrives: "37%" when the length

@@ -42,6 +42,13 @@ std::string RowText(int row, int column) {
 
 // ---- Housekeeping ----
 
+// A row whose label has no period (only a hand-edited file holds one) is
+// checked hourly rather than never or continuously.
+int64_t PeriodOfRow(int row) {
+    int64_t period = IntervalPeriod(RowText(row, ColumnInterval));
+    return period > 0 ? period : IntervalPeriod(DefaultInterval);
+}
+
 void HandleFinishedSlots() {
     for (int k = 0; k < SlotCount; ++k) {
         if (!SameText(SlotDoneFlags[k], "1")) continue;
@@ -50,6 +57,18 @@ void HandleFinishedSlots() {
         SlotDoneFlags[k] = std::string("0");  // from a literal, g++ 12 warns falsely
         StopSlotTimer(MainWindow, k);
         SaveSettings();
+    }
+}
+
+// A slot whose check reached no server is tried again sooner than its period;
+// the period runs on from that retry.
+void HandleRetryRequests() {
+    for (int k = 0; k < SlotCount; ++k) {
+        if (RetrySoonFlags[k] != 1) continue;
+        RetrySoonFlags[k] = 0;
+        if (QueueRunning != 1 || !SameText(RowText(k, ColumnStatus), StatusTrying)) continue;
+        StartSlotTimer(MainWindow, k, PeriodOfRow(k) + RandomInt(4000), LinkCheck,
+                       OfflineRetryDelayMs);
     }
 }
 
@@ -113,19 +132,17 @@ void OnListEvent(int type) {
     }
 }
 
-// A row whose label has no period (only a hand-edited file holds one) is
-// checked hourly rather than never or continuously.
-int64_t PeriodOfRow(int row) {
-    int64_t period = IntervalPeriod(RowText(row, ColumnInterval));
-    return period > 0 ? period : IntervalPeriod(DefaultInterval);
-}
-
+// A row's first check is due one period after its last retry, so that a long
+// interval comes round even for someone who restarts the program more often.
 void ArmIdleSlots() {
     const int rows = CountItems(LinkList);
+    const DateValue now = LocalNow();
     for (int i = 0; i < rows && i < SlotCount; ++i) {
         if (!SameText(RowText(i, ColumnStatus), StatusIdle)) continue;
-        const int64_t period = PeriodOfRow(i) + RandomInt(4000);
-        StartSlotTimer(MainWindow, i, period, LinkCheck);
+        const int64_t spread = RandomInt(4000);
+        const int64_t first = FirstCheckDelayMs(RowText(i, ColumnLastRetry), PeriodOfRow(i), now);
+        StartSlotTimer(MainWindow, i, PeriodOfRow(i) + spread, LinkCheck, first + spread);
+        OfflineRetries[i] = 0;
         SetItemText(LinkList, i, StatusTrying, ColumnStatus);
     }
 }
@@ -324,6 +341,7 @@ int RunMainPass() {
     CurrentDate = LocalNow();
     RefreshDateStamp();
     HandleFinishedSlots();
+    HandleRetryRequests();
     HandleSaveRequest();
     if (QuitAfterCheck) {
         QuitAfterCheck = false;

@@ -1,5 +1,7 @@
 #include "app/state.h"
 
+#include <algorithm>
+
 #include "runtime/files.h"
 #include "runtime/text.h"
 #include "runtime/user_dirs.h"
@@ -18,6 +20,8 @@ const std::array<std::string, 13> IntervalChoices = {
 
 std::array<std::string, SlotCount> SlotDoneFlags;
 int SaveRequested = 0;
+std::array<int, SlotCount> OfflineRetries;
+std::array<int, SlotCount> RetrySoonFlags;
 
 int QueueRunning = 0;
 int EditMode = 0;
@@ -42,6 +46,8 @@ std::string StampMinute;
 void ResetState() {
     SlotDoneFlags.fill("0");
     SaveRequested = 0;
+    OfflineRetries.fill(0);
+    RetrySoonFlags.fill(0);
     QueueRunning = 0;
     EditMode = 0;
     LastSelectedRow = 0;
@@ -75,6 +81,38 @@ void RefreshDateStamp() {
 
 std::string DateStamp() {
     return StampDay + " " + StampMonth + " " + StampYear + "@" + StampHour + ":" + StampMinute;
+}
+
+DateValue StampDate(std::string_view stamp) {
+    static const std::string_view months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    // "dd Mon yyyy@hh:mm", every part of its exact width.
+    if (stamp.size() != 17 || stamp[2] != ' ' || stamp[6] != ' ' || stamp[11] != '@' ||
+        stamp[14] != ':')
+        return ImpossibleDate;
+    auto number = [&](std::size_t at, std::size_t width) -> int64_t {
+        int64_t value = 0;
+        for (char c : stamp.substr(at, width)) {
+            if (c < '0' || c > '9') return -1;
+            value = value * 10 + (c - '0');
+        }
+        return value;
+    };
+    const std::size_t month = months.find(stamp.substr(3, 3));
+    if (month == std::string_view::npos || month % 3 != 0) return ImpossibleDate;
+    const int64_t fields[] = {number(7, 4), number(0, 2), number(12, 2), number(15, 2)};
+    for (int64_t field : fields) {
+        if (field < 0) return ImpossibleDate;
+    }
+    return MakeDate(fields[0], static_cast<int64_t>(month / 3) + 1, fields[1], fields[2], fields[3],
+                    0);
+}
+
+int64_t FirstCheckDelayMs(std::string_view stamp, int64_t periodMs, DateValue now) {
+    const DateValue last = StampDate(stamp);
+    if (last == ImpossibleDate || now == ImpossibleDate || last > now) return periodMs;
+    // The stamp names a minute: its end is the latest the retry can have been.
+    const int64_t since = (now - last - 60) * 1000;
+    return since >= periodMs ? 0 : std::min(periodMs, periodMs - since);
 }
 
 int64_t IntervalPeriod(std::string_view label) {

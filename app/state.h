@@ -56,6 +56,13 @@ inline constexpr std::string_view DefaultInterval = "1 hour";
 // ---- Flags handed from the link checks to the main loop ----
 extern std::array<std::string, SlotCount> SlotDoneFlags;  // "1": slot k has just finished
 extern int SaveRequested;                                 // 1: a check changed a row
+// A check that reached no server (the network is down, or not back yet after a
+// wake-up) is tried again soon, up to OfflineRetryLimit times in a row, before
+// its row waits its period again.
+constexpr int OfflineRetryLimit = 3;
+constexpr int64_t OfflineRetryDelayMs = 10 * 60 * 1000;
+extern std::array<int, SlotCount> OfflineRetries;  // the retries slot k has had in a row
+extern std::array<int, SlotCount> RetrySoonFlags;  // 1: slot k asks for its retry
 
 // ---- State of the commands ----
 extern int QueueRunning;     // 1 from a confirmed start until a confirmed stop
@@ -87,6 +94,14 @@ void ResetState();
 void RefreshDateStamp();
 // "05 Mar 2011@09:07", from the stamp parts as they stand.
 std::string DateStamp();
+// The moment a stamp as DateStamp writes it names; ImpossibleDate for any
+// other text.
+DateValue StampDate(std::string_view stamp);
+
+// How long after Start! a row's first check is due: one period after the
+// minute of its last retry stamp, at once when that has passed, and one period
+// (as for a row never tried) when the stamp cannot be read or lies ahead.
+int64_t FirstCheckDelayMs(std::string_view stamp, int64_t periodMs, DateValue now);
 
 // The period in milliseconds of an interval label; 0 when no entry has that
 // label.

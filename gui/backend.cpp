@@ -69,9 +69,10 @@ int EventType() {
     return CurrentEvent().type;
 }
 
-void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure) {
+void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure,
+                    int64_t firstMs) {
     if (!procedure || !TimerWindowExists(window)) return;
-    ArmSlotTimer(window, identifier, periodMs, procedure, TimerClockMs());
+    ArmSlotTimer(window, identifier, periodMs, procedure, TimerClockMs(), firstMs);
     RearmAlarm();
 }
 

@@ -6,3 +6,5 @@
 
 // Milliseconds since boot, time asleep included; never goes back.
 int64_t BootClockMs();
+// Milliseconds the computer has slept (suspended or hibernated) since boot.
+int64_t AsleepMs();

@@ -19,6 +19,8 @@ struct Timer {
 constexpr int64_t ShortestPeriodMs = 10;
 // Keeps deadlines far from overflow.
 constexpr int64_t LongestPeriodMs = int64_t{100} * 366 * 24 * 3600 * 1000;
+// Less time asleep than this between two looks is the clocks' own drift.
+constexpr int64_t NoticedSleepMs = 5000;
 
 GuiEvent Record;
 std::deque<GuiEvent> Queue;
@@ -28,6 +30,7 @@ int TicksAllowed = 0;
 bool IdleOnly = false;
 bool TickOwed = false;
 int TicksHeldDepth = 0;
+int64_t LastAsleepMs = -1;  // -1 before the first look
 
 bool MayRunTick() {
     return TicksHeldDepth <= 0 && TicksAllowed > 0 && !(IdleOnly && !Queue.empty());
@@ -60,6 +63,7 @@ void ResetEventCore() {
     IdleOnly = false;
     TickOwed = false;
     TicksHeldDepth = 0;
+    LastAsleepMs = -1;
 }
 
 void QueueGuiEvent(const GuiEvent& event, bool collapse) {
@@ -101,11 +105,12 @@ int FinishWait(int kind) {
 }
 
 void ArmSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure,
-                  int64_t nowMs) {
+                  int64_t nowMs, int64_t firstMs) {
     Key key{window, identifier};
     std::erase(PendingTicks, key);
     int64_t period = std::clamp(periodMs, ShortestPeriodMs, LongestPeriodMs);
-    Timers[key] = {period, procedure, nowMs + period};
+    int64_t first = firstMs < 0 ? period : std::min(firstMs, LongestPeriodMs);
+    Timers[key] = {period, procedure, nowMs + first};
 }
 
 void DropSlotTimer(int window, int identifier) {
@@ -117,7 +122,7 @@ void DropSlotTimer(int window, int identifier) {
 std::vector<SlotTimerInfo> ArmedSlotTimers() {
     std::vector<SlotTimerInfo> armed;
     for (const auto& [key, timer] : Timers)
-        armed.push_back({key.first, key.second, timer.period_ms, timer.procedure});
+        armed.push_back({key.first, key.second, timer.period_ms, timer.procedure, timer.due_ms});
     return armed;
 }
 
@@ -128,7 +133,12 @@ int64_t NextSlotDeadline() {
     return next;
 }
 
-void ExpireSlotTimers(int64_t nowMs) {
+void ExpireSlotTimers(int64_t nowMs, int64_t asleepMs) {
+    if (LastAsleepMs >= 0 && asleepMs - LastAsleepMs >= NoticedSleepMs) {
+        for (auto& [key, timer] : Timers)
+            timer.due_ms = std::max(timer.due_ms, nowMs + WakeUpGraceMs);
+    }
+    LastAsleepMs = asleepMs;
     std::vector<Key> due;
     for (auto& [key, timer] : Timers) {
         if (timer.due_ms > nowMs) continue;

@@ -49,12 +49,19 @@ struct SlotTimerInfo {
     int window, identifier;
     int64_t period_ms;
     SlotProcedure procedure;
+    int64_t due_ms;  // the next deadline
 };
 
-// Arms (or re-arms) a timer: first due one period after nowMs. Periods are
-// clamped to 10 ms .. 100 years. A pending tick of the timer is dropped.
+// Checks that fall due within this long of a wake-up wait until it has passed,
+// since a network seldom comes back as soon as the computer does.
+constexpr int64_t WakeUpGraceMs = 60 * 1000;
+
+// Arms (or re-arms) a timer: first due firstMs after nowMs, or one period after
+// it when firstMs is negative. Periods are clamped to 10 ms .. 100 years, and
+// the first deadline to 0 .. the longest period. A pending tick of the timer
+// is dropped.
 void ArmSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure,
-                  int64_t nowMs);
+                  int64_t nowMs, int64_t firstMs = -1);
 // Stops a timer and drops its pending tick; nothing for a timer not armed.
 void DropSlotTimer(int window, int identifier);
 // The armed timers, ordered by window and identifier.
@@ -63,8 +70,11 @@ std::vector<SlotTimerInfo> ArmedSlotTimers();
 int64_t NextSlotDeadline();
 // Every timer whose deadline is at or before nowMs falls due once, however
 // many periods it missed (a long sleep), and its next deadline is one period
-// on, or one period after nowMs when that has passed too.
-void ExpireSlotTimers(int64_t nowMs);
+// on, or one period after nowMs when that has passed too. asleepMs is the
+// time the computer has slept since boot: when it grew by some seconds since
+// the last call, the computer has just woken, and every deadline before
+// WakeUpGraceMs from now moves to then instead.
+void ExpireSlotTimers(int64_t nowMs, int64_t asleepMs);
 // Timer (window, identifier) falls due now; false when it is not armed.
 bool SlotFallsDue(int window, int identifier);
 

@@ -177,14 +177,17 @@ int KeepPaintingWhile(const std::function<int()>& work,
 
 using SlotProcedure = void (*)(int identifier);
 // Arms (or re-arms) the periodic timer (window, identifier): the first tick one
-// period after arming, then one per period. Periods are calendar time: the time
+// period after arming (or firstMs after it, when firstMs is 0 or more), then
+// one per period. Periods are calendar time: the time
 // the computer sleeps counts, and a timer that missed periods asleep ticks once
 // at the wake-up. Periods are 64-bit and may exceed
 // 2^31 ms; periods below 10 ms count as 10 ms, periods beyond 100 years as
 // 100 years. Ticks do not pile up: at most one is pending per timer, and
-// re-arming or stopping drops it. Does nothing for a window that does not
-// exist or a null procedure.
-void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure);
+// re-arming or stopping drops it. Ticks that fall due in the first minute
+// after the computer wakes wait until that minute has passed. Does nothing
+// for a window that does not exist or a null procedure.
+void StartSlotTimer(int window, int identifier, int64_t periodMs, SlotProcedure procedure,
+                    int64_t firstMs = -1);
 // Stopping a timer that is not armed does nothing.
 void StopSlotTimer(int window, int identifier);
 

@@ -42,7 +42,7 @@ TimerHost* TheHost() {
 }
 
 void OnAlarm() {
-    ExpireSlotTimers(BootClockMs());
+    ExpireSlotTimers(BootClockMs(), AsleepMs());
     RearmAlarm();
 }
 

@@ -98,7 +98,7 @@ int WaitForNewEvent(int64_t limit_ms) {
 }
 
 void OnAlarm() {
-    ExpireSlotTimers(BootClockMs());
+    ExpireSlotTimers(BootClockMs(), AsleepMs());
     RearmAlarm();
 }
 

@@ -105,6 +105,10 @@ TEST_F(MainLoopTest, StartArmsOneTimerPerIdleSlotWithItsPeriodPlusUpToFourSecond
     EXPECT_EQ(timers[0].period, 7200000);
     EXPECT_EQ(timers[1].period, 5184000000LL + 4000);
     EXPECT_EQ(timers[2].period, 3600000 + 17);  // an unknown label is checked hourly
+    // Last tried in 2020, so each is due at once, spread as its period is.
+    EXPECT_EQ(timers[0].first, 0);
+    EXPECT_EQ(timers[1].first, 4000);
+    EXPECT_EQ(timers[2].first, 17);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(timers[i].id, i);
         EXPECT_EQ(timers[i].window, MainWindow);
@@ -306,10 +310,19 @@ TEST_F(MainLoopTest, StopAndQuitAnswerDuringATransfer) {
 // A laptop asleep for three days: on waking, each slot whose interval has
 // passed is checked once, and the others wait for their own time.
 TEST_F(MainLoopTest, AfterASleepEachDueSlotIsCheckedOnce) {
-    StartWithRows({Row("http://127.0.0.1:1/a", "Idle", "0", "1 hour"),
-                   Row("http://127.0.0.1:1/b", "Idle", "0", "1 day"),
-                   Row("http://127.0.0.1:1/c", "Idle", "0", "2 months")});
+    std::vector<LinkRow> rows = {Row("http://127.0.0.1:1/a", "Idle", "0", "1 hour"),
+                                 Row("http://127.0.0.1:1/b", "Idle", "0", "1 day"),
+                                 Row("http://127.0.0.1:1/c", "Idle", "0", "2 months")};
+    // Tried just now, so that each first waits its whole period.
+    CurrentDate = LocalNow();
+    RefreshDateStamp();
+    for (LinkRow& row : rows)
+        row[ColumnLastRetry] = DateStamp();
+    StartWithRows(rows);
+    ScriptRandom({0});
     StartQueue();
+    for (const ArmedTimer& timer : ArmedTimers())
+        EXPECT_EQ(timer.first, timer.period);
     AdvanceClock(int64_t{3} * 24 * 3600 * 1000);
     for (int pass = 0; pass < 5; ++pass)
         ASSERT_EQ(RunMainPass(), 1);
@@ -317,6 +330,46 @@ TEST_F(MainLoopTest, AfterASleepEachDueSlotIsCheckedOnce) {
     for (const LinkRow& row : RowsInSettings())
         tried.push_back(row[ColumnTried]);
     EXPECT_EQ(tried, (std::vector<std::string>{"1", "1", "0"}));
+}
+
+// A check that reaches no server is tried again in ten minutes, three times
+// at most in a row; one that reaches a server waits its period. Each case is
+// one link's checks in turn, each when its timer falls due.
+TEST_F(MainLoopTest, AChecksThatReachesNoServerIsTriedAgainSoonThreeTimesAtMost) {
+    const int64_t hour = 3600000;
+    const int64_t soon = 600000;
+    struct Check {
+        int64_t next;  // the time to the slot's next check
+        const char* tip;
+    };
+    const struct {
+        const char* link;
+        std::vector<Check> checks;
+    } cases[] = {
+        {"http://nowhere.invalid/a",
+         {{soon, "host not found; trying again in 10 minutes (1 of 3)"},
+          {soon, "(2 of 3)"},
+          {soon, "(3 of 3)"},
+          {hour, "host not found \xE2\x80\x94"},
+          {soon, "(1 of 3)"}}},
+        {"http://127.0.0.1:1/b", {{hour, "connection refused \xE2\x80\x94"}}},
+    };
+    for (const auto& c : cases) {
+        ResetGuiDouble();
+        StartWithRows({Row(c.link)});
+        ScriptRandom({0});
+        StartQueue();
+        for (const Check& check : c.checks) {
+            SCOPED_TRACE(check.tip);
+            ScriptRandom({0});
+            AdvanceClock(ArmedTimers().at(0).first);
+            ASSERT_EQ(RunMainPass(), 1);
+            EXPECT_EQ(ArmedTimers().at(0).first, check.next);
+            EXPECT_EQ(ArmedTimers().at(0).period, hour);
+            EXPECT_NE(ItemTip(LinkList, 0, ColumnStatus).find(check.tip), std::string::npos)
+                << ItemTip(LinkList, 0, ColumnStatus);
+        }
+    }
 }
 
 TEST_F(MainLoopTest, ListEventsWhileStoppedSelectEditAndSave) {

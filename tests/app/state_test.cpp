@@ -36,6 +36,33 @@ TEST(State, IntervalPeriodsComeFromExactLabels) {
         EXPECT_GT(IntervalPeriod(IntervalChoices[i]), 0) << IntervalChoices[i];
 }
 
+// The first check after a start is due one period after the row's last retry,
+// read from its stamp (a minute's precision, so from that minute's end).
+TEST(State, TheFirstCheckIsDueOnePeriodAfterTheLastRetry) {
+    const int64_t hour = 3600000;
+    const int64_t month = 30 * 24 * hour;
+    const DateValue now = MakeDate(2026, 12, 8, 12, 0, 30);
+    const struct {
+        const char* stamp;
+        int64_t period;
+        int64_t first;
+    } cases[] = {
+        {"08 Dec 2026@12:00", hour, hour},  // added just now
+        {"08 Dec 2026@11:30", hour, 30 * hour / 60 + 30000},
+        {"08 Dec 2026@10:59", hour, 0},
+        {"29 Oct 2026@12:00", month, 0},  // forty days ago
+        {"18 Nov 2026@12:00", month, 10 * 24 * hour + 30000},
+        {"09 Dec 2026@12:00", hour, hour},  // ahead of the clock
+        {"", hour, hour},
+        {"08 Dec 2026 12:00", hour, hour},
+        {"08 Dez 2026@11:30", hour, hour},
+        {"31 Feb 2026@11:30", hour, hour},
+        {"8 Dec 2026@11:30", hour, hour},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FirstCheckDelayMs(c.stamp, c.period, now), c.first) << c.stamp;
+}
+
 TEST(State, DownloadDirAlwaysEndsWithASeparatorAndNeverBecomesTheRoot) {
     ResetState();
     ProgramDir = "/opt/tavimor/";

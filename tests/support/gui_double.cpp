@@ -281,7 +281,8 @@ int QueuedEventCount() {
 std::vector<ArmedTimer> ArmedTimers() {
     std::vector<ArmedTimer> armed;
     for (const SlotTimerInfo& t : ArmedSlotTimers())
-        armed.push_back({t.window, t.identifier, t.period_ms, t.procedure});
+        armed.push_back(
+            {t.window, t.identifier, t.period_ms, t.procedure, t.due_ms - S().clock_ms});
     return armed;
 }
 
@@ -291,7 +292,7 @@ bool TickSlot(int identifier) {
 
 void AdvanceClock(int64_t ms) {
     S().clock_ms += ms;
-    ExpireSlotTimers(S().clock_ms);
+    ExpireSlotTimers(S().clock_ms, 0);
 }
 
 void TickDuringNextMessageBox(int identifier) {

@@ -112,6 +112,7 @@ struct ArmedTimer {
     int window, id;
     int64_t period;
     SlotProcedure procedure;
+    int64_t first;  // from now to the next tick
 };
 // The timers armed now, ordered by window and identifier.
 std::vector<ArmedTimer> ArmedTimers();
