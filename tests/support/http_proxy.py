@@ -83,15 +83,20 @@ def split_host_port(authority, default_port):
 
 
 def relay(client, origin):
-    """Bytes both ways until either side closes, or neither says anything for
-    TIMEOUT seconds."""
+    """Bytes both ways until either side closes or resets, or neither says
+    anything for TIMEOUT seconds."""
     peers = {client: origin, origin: client}
     while True:
         ready, _, _ = select.select(list(peers), [], [], TIMEOUT)
         if not ready:
             return
         for source in ready:
-            chunk = source.recv(65536)
+            try:
+                chunk = source.recv(65536)
+            except ConnectionResetError:
+                # A client that has what it wanted may close with the
+                # server's last bytes (a TLS close_notify) unread.
+                return
             if not chunk:
                 return
             peers[source].sendall(chunk)
