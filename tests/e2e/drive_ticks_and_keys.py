@@ -17,6 +17,10 @@ notice-per-arrival   Two links finish at the same hourly tick, with clocks that
 stop-during-transfer A click on Stop! while a slow download runs asks its
     question at once; Yes ends the transfer within a second and stops the
     queue.
+restart-and-offline  A restart with a monthly row last tried forty days ago,
+    an hourly row tried just now, and a link whose host is not found: Start!
+    checks the overdue rows at once and the fresh one only after its hour,
+    and the link without a host is tried again ten minutes later.
 
 Usage: drive_ticks_and_keys.py <path to tavimor> <scenario> [<path to notification_standin>]
 (DISPLAY must name a running X server)
@@ -34,7 +38,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from Xlib import XK  # noqa: E402
 from x_desktop import Desktop, answer_yes, box_over, press_default, wait_for  # noqa: E402
-from tavimor_files import STAMP, TITLE, read, settings_file, write  # noqa: E402
+from tavimor_files import STAMP, TITLE, read, settings_file, stamp, write  # noqa: E402
 from counting_http_server import CountingServer, first_line  # noqa: E402
 from jumping_clock import JumpingClock  # noqa: E402
 
@@ -114,7 +118,7 @@ def tick_in_message_box(work):
         link = b"http://127.0.0.1:%d/arrived.bin" % server.port
         settings = os.path.join(work, "Tavimor.ini")
         write(settings, settings_file(downloads, [
-            [link, b"1 hour", b"Idle", b"01 Jan 2020@00:00", b"0"]]))
+            [link, b"1 hour", b"Idle", stamp(), b"0"]]))
         done_row = re.compile(rb"Entry = " + re.escape(link) + rb"\xa41 hour\xa4DONE!\xa4" +
                               STAMP + rb"\xa41\xa4\d+\xff\r\n\Z")
         arrived = os.path.join(downloads, "arrived.bin")
@@ -161,7 +165,7 @@ def notice_per_arrival(work, standin):
         links = [b"http://127.0.0.1:%d/%s" % (server.port, name)
                  for name in (b"first.bin", b"second.bin")]
         write(os.path.join(work, "Tavimor.ini"), settings_file(downloads, [
-            [link, b"1 hour", b"Idle", b"01 Jan 2020@00:00", b"0"] for link in links]))
+            [link, b"1 hour", b"Idle", stamp(), b"0"] for link in links]))
         expected = sorted("Tavimor|tavimor|File arrived: %s|Downloaded from %s|"
                           "default,Open,open,Open|transfer.complete|io.github.tavimor.Tavimor"
                           % (link.decode().rsplit("/", 1)[1], link.decode()) for link in links)
@@ -202,7 +206,7 @@ def stop_during_transfer(work):
     try:
         link = b"http://127.0.0.1:%d/slow.bin" % server.port
         write(os.path.join(work, "Tavimor.ini"), settings_file(downloads, [
-            [link, b"1 hour", b"Idle", b"01 Jan 2020@00:00", b"0"]]))
+            [link, b"1 hour", b"Idle", stamp(), b"0"]]))
 
         def drive(desktop, window):
             desktop.click(window, 530, 130)     # Start!
@@ -246,9 +250,52 @@ def keys_at_start(work):
     assert code == 0, "exit code %d" % code
 
 
+def restart_and_offline(work):
+    downloads = os.path.join(work, "downloads") + "/"
+    os.mkdir(downloads)
+    body_path = os.path.join(work, "body")
+    write(body_path, b"0123456789abcdef\n" * 400)
+    server = CountingServer(body_path)
+    try:
+        settings = os.path.join(work, "Tavimor.ini")
+        write(settings, settings_file(downloads, [
+            [b"http://127.0.0.1:%d/overdue.bin" % server.port, b"1 month", b"Idle",
+             stamp(40 * 24 * 3600), b"0"],
+            [b"http://127.0.0.1:%d/fresh.bin" % server.port, b"1 hour", b"Idle", stamp(), b"0"],
+            [b"http://nowhere.invalid/offline.bin", b"1 day", b"Idle", stamp(2 * 24 * 3600),
+             b"0"]]))
+        offline_tries = re.compile(rb"nowhere\.invalid/offline\.bin\xa41 day\xa4\w+\xa4" + STAMP +
+                                   rb"\xa4(\d+)\xa4")
+
+        def tries():
+            found = offline_tries.search(read(settings))
+            return int(found.group(1)) if found else -1
+
+        def drive(desktop, window):
+            desktop.click(window, 530, 130)     # Start!
+            answer_yes(desktop, window)
+            until_woken(desktop, window, "the overdue GET", lambda: server.gets, timeout=20)
+            until_woken(desktop, window, "the first offline try", lambda: tries() == 1,
+                        timeout=20)
+            assert server.gets == ["/overdue.bin"], "GETs at the start: %r" % server.gets
+            clock.jump(10 * 60 + 10)
+            until_woken(desktop, window, "the retry ten minutes on", lambda: tries() == 2)
+            assert server.gets == ["/overdue.bin"], "GETs after ten minutes: %r" % server.gets
+            clock.jump(HOUR_AND_A_BIT)
+            until_woken(desktop, window, "the fresh row's GET an hour on",
+                        lambda: "/fresh.bin" in server.gets)
+
+        clock = JumpingClock(work)
+        code = run_program(work, clock.environment(os.environ), drive)
+    finally:
+        server.stop()
+    assert code == 0, "exit code %d" % code
+
+
 SCENARIOS = {"tick-in-message-box": tick_in_message_box, "keys-at-start": keys_at_start,
              "notice-per-arrival": notice_per_arrival,
-             "stop-during-transfer": stop_during_transfer}
+             "stop-during-transfer": stop_during_transfer,
+             "restart-and-offline": restart_and_offline}
 
 
 def main():

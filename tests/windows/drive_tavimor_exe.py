@@ -4,7 +4,8 @@ windows take keys only once activated), and drives it with synthetic input the
 way a user would: it restores a prepared settings file, gets a link typed and
 added, starts the queue, fetches it and a restored https link (its test CA
 trusted in the test's own Wine prefix) from loopback servers at the first
-hourly check (the clocks jump an hour on), then, a week on, is told to stop
+hourly check (the clocks jump an hour on), sees a link whose host is not found
+tried again ten minutes after the start, then, a week on, is told to stop
 while a weekly link's slow download runs, and is asked to close. Then the
 downloads, the exit code and the bytes of the settings file are checked.
 
@@ -24,7 +25,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from Xlib import X, XK, protocol  # noqa: E402
 from Xlib.ext import xtest  # noqa: E402
 from x_desktop import Desktop, wait_for  # noqa: E402
-from tavimor_files import STAMP, TITLE, read, settings_file, write  # noqa: E402
+from tavimor_files import STAMP, TITLE, read, settings_file, stamp, write  # noqa: E402
 from counting_http_server import CountingServer, first_line  # noqa: E402
 from jumping_clock import JumpingClock  # noqa: E402
 
@@ -133,17 +134,26 @@ def drive(desktop, program, clock, link, settings, slow):
     desktop.answer("Just one more thing....")
     # The hour has to pass after the timers are armed, which a busy machine
     # may do well after the question has gone: the clock jumps once the button
-    # says "Stop", and a moment later.
+    # says "Stop", and the rows due at once have been checked.
     wait_for("the queue to start", lambda: desktop.pixels(window, *START_CAPTION) != start_caption,
              timeout=30, step=0.1)
-    time.sleep(1)
+
+    def saved(done, offline_tries):
+        def check():
+            desktop.hover(window, 300, 80)  # input wakes Wine to look at its clock
+            text = read(settings)
+            return text.count(b"\xa4DONE!\xa4") == done and re.search(
+                rb"nowhere\.invalid/offline\.bin\xa41 day\xa4\w+\xa4" + STAMP + rb"\xa4%d\xa4" %
+                offline_tries, text)
+        return check
+
+    # The rows last tried in 2020 are checked at once: the https link arrives,
+    # and the link without a host fails.
+    wait_for("the overdue rows checked", saved(1, 1), timeout=60, step=0.5)
     clock.jump(3600 + 10)  # past the first hourly check and its few random seconds
-
-    def arrived():
-        desktop.hover(window, 300, 80)  # input wakes Wine to look at its clock
-        return read(settings).count(b"\xa4DONE!\xa4") == 2
-
-    wait_for("both links saved as DONE!", arrived, timeout=90, step=0.5)
+    # The hourly link arrives, and the link without a host has been tried again
+    # ten minutes after its first try.
+    wait_for("an hour on", saved(2, 2), timeout=90, step=0.5)
     clock.jump(7 * 24 * 3600)
 
     def asked():
@@ -186,11 +196,16 @@ def run(exe, wine_run, trust_ca, work):
     download_dir = wine_path(downloads) + "\\"
     link = b"http://127.0.0.1:%d/arrived.bin" % server.port
     weekly = b"http://127.0.0.1:%d/weekly.zip" % slow.port
-    kept = [weekly, b"1 week", b"Idle", b"01 Jan 2020@00:00", b"3"]
+    # Tried just now, so that it waits its week; the https row, tried long
+    # ago, is checked as soon as the queue starts.
+    kept = [weekly, b"1 week", b"Idle", stamp(), b"3"]
     finished = [b"http://127.0.0.1:9/done.zip", b"1 hour", b"DONE!", b"02 Jan 2020@00:00", b"9"]
     secure = [b"https://localhost:%d/secure.bin" % https.port, b"1 hour", b"Idle",
               b"03 Jan 2020@00:00", b"0"]
-    write(settings, settings_file(download_dir, [kept, finished, secure]))  # finished is dropped
+    offline = [b"http://nowhere.invalid/offline.bin", b"1 day", b"Idle", b"04 Jan 2020@00:00",
+               b"0"]
+    # finished is dropped
+    write(settings, settings_file(download_dir, [kept, finished, secure, offline]))
 
     program = subprocess.Popen([wine_run, os.path.join(program_dir, "Tavimor.exe")],
                                cwd=program_dir, env=env)
@@ -227,6 +242,7 @@ def run(exe, wine_run, trust_ca, work):
         rb"\[Links\]\r\nEntry = "
         + re.escape(weekly) + rb"\xa41 week\xa4Idle\xa4" + STAMP + rb"\xa44\xa4(\d+)\xff" +
         re.escape(secure[0]) + rb"\xa41 hour\xa4DONE!\xa4" + STAMP + rb"\xa41\xa4(\d+)\xff" +
+        re.escape(offline[0]) + rb"\xa41 day\xa4Idle\xa4" + STAMP + rb"\xa4[23]\xa4\d+\xff" +
         re.escape(link) + rb"\xa41 hour\xa4DONE!\xa4" + STAMP + rb"\xa41\xa4(\d+)\xff\r\n\Z")
     match = expected.match(saved)
     assert match, "unexpected settings file: %r" % saved
