@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Runs the real tavimor binary on an X display (no window manager) in one of
-three scenarios about where its settings live and who may use them:
+four scenarios about where its settings live, who may use them and when they
+are saved:
 
 one-per-settings-file  A second start on the same settings file exits with 0 at
     once, leaves the file alone and brings the first window to the front; a
@@ -12,6 +13,8 @@ read-only-program-dir  A program directory without write permission (as an
 first-run-user-config  The same with no settings file yet: the program creates
     $XDG_CONFIG_HOME/tavimor/, asks for the download folder (cancelled here)
     and saves the user's download folder as the default.
+saves-on-sigterm  SIGTERM (as a log-off or shutdown sends) saves the settings,
+    over a file removed meanwhile, and ends the program with 0.
 
 Usage: drive_instances.py <path to tavimor> <scenario>
 (DISPLAY must name a running X server)
@@ -248,7 +251,27 @@ def first_run_user_config(work):
     assert expected in saved, "unexpected settings file: %r" % saved
 
 
+def saves_on_sigterm(work):
+    settings = os.path.join(work, "Tavimor.ini")
+    write(settings, settings_file(work + "/", ROWS))
+    desktop = Desktop()
+    program = start(work)
+    try:
+        main_window_of(desktop, program)
+        time.sleep(0.5)
+        os.remove(settings)
+        program.send_signal(signal.SIGTERM)
+        code = program.wait(timeout=20)
+        assert code == 0, "exit code %d on SIGTERM" % code
+    finally:
+        stop(program)
+    assert os.path.exists(settings), "nothing was saved on SIGTERM"
+    assert saved_after_quit(work + "/").match(read(settings)), (
+        "unexpected settings file: %r" % read(settings))
+
+
 SCENARIOS = {"one-per-settings-file": one_per_settings_file,
+             "saves-on-sigterm": saves_on_sigterm,
              "read-only-program-dir": read_only_program_dir,
              "first-run-user-config": first_run_user_config}
 
