@@ -35,7 +35,7 @@ class HeldFile {
 const std::string Old = "[G]\r\nk = old\r\n";
 
 // Another program (a virus scanner, a sync client) holding the file on a thread
-// of its own for up to heldMs, or until Release.
+// of its own for up to heldMs, or until Release, which returns once it let go.
 class PassingHolder {
   public:
     PassingHolder(const std::string& path, DWORD share, int heldMs) {
@@ -50,18 +50,20 @@ class PassingHolder {
         });
         changed_.wait_for(lock, std::chrono::seconds(10), [this] { return held_ != 0; });
     }
-    ~PassingHolder() {
-        Release();
-        thread_.join();
-    }
+    ~PassingHolder() { Release(); }
+    PassingHolder(const PassingHolder&) = delete;
+    PassingHolder& operator=(const PassingHolder&) = delete;
     bool Held() {
         std::lock_guard lock(mutex_);
         return held_ == 1;
     }
     void Release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+            changed_.notify_all();
+        }
+        if (thread_.joinable()) thread_.join();
     }
 
   private:
