@@ -224,7 +224,8 @@ void NotifyArrival(std::string_view fileName, std::string_view link, std::string
 // Claims the one running instance for key (the settings file's path). 1: no
 // other process holds it, and later claims on it bring this program's window
 // to the front. 0: another process holds it and has been asked to come to the
-// front. A claim ends with its process, however that ends.
+// front (on Windows, one in another user's session on the same file has the
+// user told so instead). A claim ends with its process, however that ends.
 int ClaimInstance(std::string_view key);
 
 // ---- The end of the session ----

@@ -91,6 +91,10 @@ void AskToComeForward(uintptr_t mark) {
         }
         Sleep(FrameSearchPauseMs);
     }
+    // No window of this session holds the claim: another user's does, and this
+    // start would otherwise end without a word.
+    MessageBoxW(nullptr, L"Tavimor already runs with this settings file, in another session.",
+                L"Tavimor", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND | MB_TASKMODAL);
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ first-run-user-config  The same with no settings file yet: the program creates
     $XDG_CONFIG_HOME/tavimor/, asks for the download folder (cancelled here)
     and saves the user's download folder as the default.
 saves-on-sigterm  SIGTERM (as a log-off or shutdown sends) saves the settings,
-    over a file removed meanwhile, and ends the program with 0.
+    over a file removed meanwhile, and ends the program with 0; the window,
+    whose stored place lay off this display, had opened on it.
 
 Usage: drive_instances.py <path to tavimor> <scenario>
 (DISPLAY must name a running X server)
@@ -39,13 +40,14 @@ ROWS = [[b"http://127.0.0.1:9/kept.zip", b"2 hours", b"Idle", b"01 Jan 2020@00:0
         [b"http://127.0.0.1:9/finished.zip", b"1 hour", b"DONE!", b"02 Jan 2020@00:00", b"9"]]
 
 
-def saved_after_quit(download_dir):
-    """The settings file a quit saves after ROWS were restored: the finished row is gone."""
+def saved_after_quit(download_dir, place=rb"40\r\nWindow Y Position = 30"):
+    """The settings file a quit saves after ROWS were restored: the finished row is gone.
+    place is the pattern from the window's left edge to its top edge."""
     return re.compile(
         rb"; Tavimor \(TVX\)  - Do not manually edit this file, it may cause crashes and other "
         rb"twilight zone situations!\r\n\[Global\]\r\n"
         rb"Default Download Directory = " + re.escape(download_dir.encode()) + rb"\r\n"
-        rb"Window X Position = 40\r\nWindow Y Position = 30\r\nWindow Minimized = No\r\n"
+        rb"Window X Position = " + place + rb"\r\nWindow Minimized = No\r\n"
         rb"\[Links\]\r\nEntry = "
         rb"http://127\.0\.0\.1:9/kept\.zip\xa42 hours\xa4Idle\xa401 Jan 2020@00:00\xa43\xa4\d+\xff"
         rb"\r\n\Z")
@@ -253,7 +255,10 @@ def first_run_user_config(work):
 
 def saves_on_sigterm(work):
     settings = os.path.join(work, "Tavimor.ini")
-    write(settings, settings_file(work + "/", ROWS))
+    # Saved on a monitor this display does not have.
+    stored = settings_file(work + "/", ROWS)
+    write(settings, stored.replace(b"X Position = 40", b"X Position = 3000")
+          .replace(b"Y Position = 30", b"Y Position = 2500"))
     desktop = Desktop()
     program = start(work)
     try:
@@ -266,8 +271,11 @@ def saves_on_sigterm(work):
     finally:
         stop(program)
     assert os.path.exists(settings), "nothing was saved on SIGTERM"
-    assert saved_after_quit(work + "/").match(read(settings)), (
-        "unexpected settings file: %r" % read(settings))
+    saved = saved_after_quit(work + "/", rb"(\d+)\r\nWindow Y Position = (\d+)").match(
+        read(settings))
+    assert saved, "unexpected settings file: %r" % read(settings)
+    x, y = int(saved.group(1)), int(saved.group(2))
+    assert x < 1280 - 500 and y < 800 - 100, "the window opened at %d,%d" % (x, y)
 
 
 SCENARIOS = {"one-per-settings-file": one_per_settings_file,
