@@ -1,7 +1,7 @@
 // The frame: its window procedure, a flat dispatch of the frame's messages to
 // the file that handles each, and the frame's own place, size, activation and
-// DPI, and the end of the session, which Windows tells the frame. This is the top of the Win32
-// backend: it calls the other files, and none of them calls it.
+// DPI, and the end of the session, which Windows tells the frame. This is the
+// top of the Win32 backend: it calls the other files, and none of them calls it.
 //
 // Controls sit at fixed places of a 96-dpi layout, scaled to the frame's
 // monitor and scaled anew when the frame moves to a monitor of another DPI,
