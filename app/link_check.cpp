@@ -24,6 +24,10 @@ bool IsErrorPageLine(std::string_view line) {
     return false;
 }
 
+// The row whose Status cell shows progress, and the status that stands behind it.
+int ProgressRow = -1;
+std::string ProgressStatus;
+
 // The judge reads at most this much of any line, so that a file of one huge
 // line costs no more memory than any other.
 constexpr std::size_t JudgedLineBytes = 64 * 1024;
@@ -134,6 +138,10 @@ std::string RefusedOutcome(const Judgement& judged) {
 
 }  // namespace
 
+void ShowCheckedStatus() {
+    if (ProgressRow >= 0) SetItemText(LinkList, ProgressRow, ProgressStatus, ColumnStatus);
+}
+
 std::string ProgressText(int64_t received, int64_t expected) {
     if (expected > 0) {
         int64_t part = std::clamp<int64_t>(received, 0, expected);
@@ -173,6 +181,8 @@ void LinkCheck(int k) {
         PaintPending();
         return;
     }
+    ProgressRow = k;
+    ProgressStatus = status;
     FetchProgress progress;
     FetchReport report;
     Judgement body;
@@ -188,6 +198,7 @@ void LinkCheck(int k) {
                 SetItemText(LinkList, k, ProgressText(received, progress.expected), ColumnStatus);
             if (AnswerCommandsDuringCheck()) progress.stop = true;
         });
+    ProgressRow = -1;
     SetItemText(LinkList, k, status, ColumnStatus);
     std::string outcome;
     if (fetched == 1) {

@@ -25,6 +25,12 @@ constexpr std::string_view NotSavedOverOwnFile =
 // row's Status tip, replacing the last one.
 void LinkCheck(int k);
 
+// Puts the status of the row whose file is arriving back in its Status cell,
+// in place of the progress shown there, so that a save made meanwhile (the
+// session ending) stores the status; progress shows again at its next refresh.
+// Does nothing while no file arrives.
+void ShowCheckedStatus();
+
 // What a row's Status cell shows while its file arrives: "37%" when the length
 // is known (expected >= 0), else the bytes so far (SizeText: "812 bytes",
 // "12.4 KB").

@@ -1,5 +1,3 @@
-#include <cstdio>
-
 #include "app/main_loop.h"
 #include "app/startup.h"
 #include "gui/gui.h"
@@ -8,7 +6,7 @@
 int main(int argc, char** argv) {
     LoadLibrariesFromTheSystemOnly();
     if (StartGui(argc, argv) == 0) {
-        std::fputs("tavimor: no desktop display to show the window on\n", stderr);
+        ReportStartFailure("no desktop display to show the window on");
         return 1;
     }
     if (StartUp(SettingsPlaceFor(ExecutablePath(), CurrentDirectory(), TAVIMOR_INSTALL_BINDIR)) ==

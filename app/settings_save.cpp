@@ -1,5 +1,6 @@
 #include "app/settings_save.h"
 
+#include "app/link_check.h"
 #include "app/state.h"
 #include "gui/gui.h"
 #include "runtime/settings_file.h"
@@ -35,4 +36,11 @@ void SaveSettings() {
     WriteText("Entry", PackLinkRecords(ListRows(), CurrentDate));
     // The file is only written here; a failure must not pass for a save.
     if (CloseSettingsFile() == 0) ShowSaveError();
+}
+
+void SaveAtSessionEnd() {
+    WindowPosX = WindowLeft(MainWindow);
+    WindowPosY = WindowTop(MainWindow);
+    ShowCheckedStatus();
+    SaveSettings();
 }

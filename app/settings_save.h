@@ -11,5 +11,10 @@
 // with the "Error!" box and the previous file stays as it was.
 void SaveSettings();
 
+// The session ends (log-off, shutdown, a request to end the program): the
+// window's place as it is now, then everything, as a confirmed quit saves it.
+// Runs wherever the program waits, a link check's transfer included.
+void SaveAtSessionEnd();
+
 // The cells of every row of LinkList, top row first.
 std::vector<LinkRow> ListRows();

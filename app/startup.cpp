@@ -1,7 +1,8 @@
 // Start-up runs in a fixed order: the shared state, the window and its nine
 // controls, the network, then the settings file (or the first-run question)
-// with the link rows, the parts of downloads left too long, and last the
-// window at its stored place. Read StartUp.
+// with the link rows, the parts of downloads left too long, then the window at
+// its stored place (when that is still on a screen), and last the save for an
+// ending session. Read StartUp.
 
 #include "app/startup.h"
 
@@ -152,14 +153,19 @@ int StartUp(const SettingsPlace& place) {
                          .count());
     // Counted before the finished rows go, as the user last saw the list.
     if (CountItems(LinkList) > 0) DisableControl(StartButton, 0);
-    MoveWindowTo(MainWindow, WindowPosX, WindowPosY);
+    // A place saved on a monitor that has gone since would hide the window: it
+    // stays centred then, as on a first run.
+    if (WindowPlaceVisible(MainWindow, WindowPosX, WindowPosY) == 1)
+        MoveWindowTo(MainWindow, WindowPosX, WindowPosY);
     ShowWindowFrame(MainWindow);
     DropFinishedRows();
     if (CountItems(LinkList) > 0) DisableControl(DeleteAllButton, 0);
+    SetSessionEndProcedure(SaveAtSessionEnd);
     return 1;
 }
 
 void EndProgram() {
+    SetSessionEndProcedure(nullptr);
     CloseSettingsFile();
     NetShutdown();
     FileCloseAll();

@@ -17,6 +17,9 @@ constexpr auto RefreshInterval = std::chrono::milliseconds(250);
 // "not responding"; a transfer's loop looks more often than that.
 constexpr auto LongestTransferSlice = std::chrono::milliseconds(1000);
 
+SessionEndProcedure SessionEnd = nullptr;
+bool SessionEndRunning = false;
+
 }  // namespace
 
 void QueueControlEvent(int control, int type, bool collapse) {
@@ -29,6 +32,21 @@ void QueueCloseRequest(int window) {
 
 TicksRunFreely::TicksRunFreely() : allowance_(TickAllowance::Unlimited, false) {
     if (HavePendingTicks()) RunPendingTicksSoon();
+}
+
+void SetSessionEndProcedure(SessionEndProcedure procedure) {
+    SessionEnd = procedure;
+    WatchSessionEnd(procedure != nullptr);
+}
+
+bool RunSessionEndProcedure() {
+    // A message box of the procedure's own (a failed save) may take the next
+    // request of the ending session.
+    if (!SessionEnd || SessionEndRunning) return false;
+    SessionEndRunning = true;
+    SessionEnd();
+    SessionEndRunning = false;
+    return true;
 }
 
 std::vector<std::string_view> SplitColumns(std::string_view text) {

@@ -29,6 +29,10 @@ class TicksRunFreely {
     TickAllowance allowance_;
 };
 
+// Runs the procedure of SetSessionEndProcedure, if any and not already running.
+// True when it ran.
+bool RunSessionEndProcedure();
+
 // The cells of a list row, given as one text with "\n" between them.
 std::vector<std::string_view> SplitColumns(std::string_view text);
 
@@ -52,6 +56,9 @@ int64_t TimerClockMs();
 void RearmAlarm();
 // Makes the backend run the pending ticks as soon as its loop turns.
 void RunPendingTicksSoon();
+// Starts watching what ends the session beyond the window's own messages (the
+// signals on Linux), once a procedure is set; stops when it is removed.
+void WatchSessionEnd(bool watch);
 
 // A transfer's wait (KeepPaintingWhile). Begin says whether there is a window to
 // keep painting; Wake comes from the worker thread when the work is done; a

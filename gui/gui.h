@@ -75,6 +75,12 @@ int64_t WindowTop(int window);
 // Coordinates are clamped to -32768..32767, the range a window system can place.
 void MoveWindowTo(int window, int64_t x, int64_t y);
 void ShowWindowFrame(int window);
+// 1 when some part of the window's title bar would lie on a screen present now
+// (within its work area: the screen less task bars and panels) with the outer
+// frame's top-left corner at x, y; 0 when it would lie on none, as a place
+// saved on a monitor that has gone since does, and for a window that does not
+// exist. x and y are clamped as MoveWindowTo clamps them.
+int WindowPlaceVisible(int window, int64_t x, int64_t y);
 
 // ---- Controls: creation (each returns nonzero on success) ----
 
@@ -221,10 +227,30 @@ void NotifyArrival(std::string_view fileName, std::string_view link, std::string
 // Claims the one running instance for key (the settings file's path). 1: no
 // other process holds it, and later claims on it bring this program's window
 // to the front. 0: another process holds it and has been asked to come to the
-// front. A claim ends with its process, however that ends.
+// front (on Windows, one in another user's session on the same file has the
+// user told so instead). A claim ends with its process, however that ends.
 int ClaimInstance(std::string_view key);
 
+// ---- The end of the session ----
+
+// The program's last chance to save when the desktop session ends (log-off,
+// shutdown) or the system asks the program to end (SIGTERM, SIGHUP or SIGINT on
+// Linux). The backend runs the procedure on the GUI thread, to its end, wherever
+// the program is waiting (the main wait, a message box, a transfer); never
+// twice at once. After a signal's procedure the Linux backend ends the
+// process with status 0; after a log-off Windows ends it. A session manager's
+// request to save first (Qt's commitDataRequest) runs it and the program goes
+// on. Until a procedure is set, the system's default holds (a signal ends the
+// process unsaved); nullptr removes it.
+using SessionEndProcedure = void (*)();
+void SetSessionEndProcedure(SessionEndProcedure procedure);
+
 // ---- Process ----
+
+// Tells the user why the program cannot start: in a message box on Windows,
+// whose desktop programs have no console to write to, on standard error on
+// Linux. Works before StartGui, and after it failed.
+void ReportStartFailure(std::string_view text);
 
 // Starts the toolkit; before any other operation. Nonzero on success.
 int StartGui(int argc, char** argv);

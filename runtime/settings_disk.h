@@ -1,5 +1,8 @@
 // The settings store's disk side, one file per platform: reading a file whole
 // and replacing one whole through a temporary file beside it, never in place.
+// On Windows, a lock that another program holds for a moment (a sharing or
+// lock violation, or access denied) is waited out: both operations below try
+// again up to 5 times, 100 ms apart, before they answer false.
 #pragma once
 
 #include <optional>

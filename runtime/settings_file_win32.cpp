@@ -1,6 +1,9 @@
 // The settings file on Windows disks: read whole, replaced whole
 // (FileReplacement). A file that another program holds open without letting us
 // write it (a sharing violation) or that is marked read-only counts as locked.
+// Virus scanners, the search indexer and sync clients open a file for a moment
+// after it changes: a save that meets such a lock tries again a few times
+// before it fails.
 #include <windows.h>
 
 #include <optional>
@@ -14,6 +17,9 @@
 namespace {
 
 constexpr DWORD MaxChunk = 0x40000000;
+
+constexpr int PassingLockRetries = 5;
+constexpr DWORD PassingLockPauseMs = 100;
 
 bool NamesAFile(std::string_view path) {
     return !path.empty() && path.find('\0') == path.npos;
@@ -131,6 +137,45 @@ void CreateTemporaryFile(const std::wstring& path, std::optional<FileReplacement
     }
 }
 
+// What another program's open handle makes a save fail with, for as long as it
+// holds the file.
+bool PassingLock(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_ACCESS_DENIED;
+}
+
+// Why the last call failed; 0 stands for no reason given (ERROR_WRITE_PROTECT then).
+DWORD LastFailure() {
+    DWORD error = GetLastError();
+    return error != 0 ? error : DWORD{ERROR_WRITE_PROTECT};
+}
+
+// Runs attempt (0 when done, else the error that stopped it) until it is done,
+// tries again while the error is a passing lock, at most PassingLockRetries
+// times.
+template <typename Attempt>
+bool ThroughPassingLocks(Attempt attempt) {
+    for (int retry = 0;; ++retry) {
+        SetLastError(0);
+        DWORD error = attempt();
+        if (error == 0) return true;
+        if (retry == PassingLockRetries || !PassingLock(error)) return false;
+        Sleep(PassingLockPauseMs);
+    }
+}
+
+DWORD ReplaceOnce(std::string_view path, std::string_view bytes) {
+    std::wstring target = WideFromUtf8(path);
+    if (!TargetWritable(target)) return LastFailure();
+    RemoveStaleTemporaries(target);
+    std::optional<FileReplacement> file;
+    CreateTemporaryFile(target, file);
+    SetLastError(0);
+    // Read before the temporary's removal can change it.
+    if (!file || !file->Write(bytes) || !file->Commit(std::string(path))) return LastFailure();
+    return 0;
+}
+
 }  // namespace
 
 std::optional<std::string> ReadSettingsBytes(std::string_view path) {
@@ -145,14 +190,11 @@ std::optional<std::string> ReadSettingsBytes(std::string_view path) {
 }
 
 bool SettingsTargetWritable(std::string_view path) {
-    return NamesAFile(path) && TargetWritable(WideFromUtf8(path));
+    if (!NamesAFile(path)) return false;
+    std::wstring target = WideFromUtf8(path);
+    return ThroughPassingLocks([&] { return TargetWritable(target) ? 0 : LastFailure(); });
 }
 
 bool ReplaceSettingsFile(std::string_view path, std::string_view bytes) {
-    if (!SettingsTargetWritable(path)) return false;
-    std::wstring target = WideFromUtf8(path);
-    RemoveStaleTemporaries(target);
-    std::optional<FileReplacement> file;
-    CreateTemporaryFile(target, file);
-    return file && file->Write(bytes) && file->Commit(std::string(path));
+    return NamesAFile(path) && ThroughPassingLocks([&] { return ReplaceOnce(path, bytes); });
 }

@@ -13,7 +13,10 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QSessionManager>
 #include <QUrl>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "gui/gui.h"
@@ -87,15 +90,25 @@ int StartGui(int argc, char** argv) {
     // Lets the desktop match the window to the installed menu entry and icon.
     QGuiApplication::setDesktopFileName("io.github.tavimor.Tavimor");
     QApplication::setWindowIcon(QIcon::fromTheme("tavimor"));
+    // The session manager asks for the save before it ends the session, which
+    // it may still cancel: the program goes on until it is ended.
+    QObject::connect(App, &QGuiApplication::commitDataRequest, App,
+                     [](QSessionManager&) { RunSessionEndProcedure(); });
     return 1;
 }
 
 void ReleaseGui() {
+    ReleaseSessionEnd();
     ReleaseInstance();
     ReleaseControls();
     ReleaseEvents();  // after the controls, which may raise events as they go
     delete App;
     App = nullptr;
+}
+
+void ReportStartFailure(std::string_view text) {
+    std::string line = "tavimor: " + std::string(text) + "\n";
+    std::fputs(line.c_str(), stderr);
 }
 
 int ShowMessageBox(std::string_view title, std::string_view text, int buttons) {

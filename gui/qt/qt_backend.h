@@ -42,3 +42,4 @@ void ReleaseBootAlarm();
 void ReleaseControls();
 void ReleaseEvents();
 void ReleaseInstance();
+void ReleaseSessionEnd();

@@ -10,6 +10,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
 #include <algorithm>
 #include <limits>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "gui/gui.h"
+#include "gui/placement.h"
 #include "gui/qt/qt_backend.h"
 
 namespace {
@@ -217,6 +219,25 @@ void MoveWindowTo(int window, int64_t x, int64_t y) {
     if (!WindowWidget(window)) return;
     Window->MoveTo({ClampCoordinate(x), ClampCoordinate(y)});
     Window->NotePosition();
+}
+
+int WindowPlaceVisible(int window, int64_t x, int64_t y) {
+    if (!WindowWidget(window)) return 0;
+    const QRect frame = Window->frameGeometry();
+    // Until the window manager has framed the window, both rectangles are its
+    // client area, and the style's idea of a title bar stands in for its own.
+    int64_t bar = Window->geometry().top() - frame.top();
+    if (bar <= 0) bar = Window->style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    std::vector<ScreenRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect area = screen->availableGeometry();
+        screens.push_back({area.left(), area.top(), int64_t{area.left()} + area.width(),
+                           int64_t{area.top()} + area.height()});
+    }
+    const int64_t left = ClampCoordinate(x), top = ClampCoordinate(y);
+    return TitleBarVisible({left, top, left + frame.width(), top + frame.height()}, bar, screens)
+               ? 1
+               : 0;
 }
 
 void ShowWindowFrame(int window) {

@@ -121,6 +121,15 @@ void ReleaseGui() {
     ComStarted = false;
 }
 
+void ReportStartFailure(std::string_view text) {
+    // No owner: there may be no frame, nor even a started backend.
+    MessageBoxW(nullptr, WideFromUtf8(text).c_str(), L"Tavimor cannot start",
+                MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TASKMODAL);
+}
+
+// Windows tells the frame itself when the session ends (window.cpp).
+void WatchSessionEnd(bool) {}
+
 int ShowMessageBox(std::string_view title, std::string_view text, int buttons) {
     if (!GuiStarted()) return AnswerNo;
     HWND owner = DialogOwner();

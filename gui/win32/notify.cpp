@@ -41,6 +41,16 @@ void CopyInto(wchar_t (&field)[Size], std::wstring text) {
     field[text.size()] = L'\0';
 }
 
+// The icon as it stays between balloons: its tip, and its clicks for the frame.
+NOTIFYICONDATAW PlainIcon(HWND frame) {
+    NOTIFYICONDATAW icon = IconOf(frame);
+    icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    icon.uCallbackMessage = TrayIconMessage;
+    icon.hIcon = ProgramIcon(true);
+    CopyInto(icon.szTip, L"Tavimor");
+    return icon;
+}
+
 void RemoveIcon() {
     if (!IconShown || !FrameHandle()) return;
     NOTIFYICONDATAW icon = IconOf(FrameHandle());
@@ -58,19 +68,31 @@ void NotifyArrival(std::string_view fileName, std::string_view link, std::string
         FLASHWINFO flash{sizeof flash, frame, FLASHW_TRAY | FLASHW_TIMERNOFG, 0, 0};
         FlashWindowEx(&flash);
     }
-    NOTIFYICONDATAW icon = IconOf(frame);
-    icon.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
-    icon.uCallbackMessage = TrayIconMessage;
-    icon.hIcon = ProgramIcon(true);
-    CopyInto(icon.szTip, L"Tavimor");
+    NOTIFYICONDATAW icon = PlainIcon(frame);
+    icon.uFlags |= NIF_INFO;
     CopyInto(icon.szInfoTitle, L"File arrived: " + WideFromUtf8(fileName));
     CopyInto(icon.szInfo, L"Downloaded from " + WideFromUtf8(link));
     icon.dwInfoFlags = NIIF_INFO;
-    // Where the shell has no notification area, nothing shows and nothing fails.
-    if (Shell_NotifyIconW(IconShown ? NIM_MODIFY : NIM_ADD, &icon)) {
+    // Where the shell has no notification area, nothing shows and nothing
+    // fails. An icon the shell lost unnoticed is added anew.
+    bool shown = IconShown && Shell_NotifyIconW(NIM_MODIFY, &icon);
+    if (shown || Shell_NotifyIconW(NIM_ADD, &icon)) {
         IconShown = true;
         ArrivedPath = path;
     }
+}
+
+UINT TaskbarCreatedMessage() {
+    static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+}
+
+// Explorer started again with an empty notification area: the icon the user
+// has not taken away yet comes back, without its balloon.
+void OnTaskbarCreated() {
+    if (!IconShown || !FrameHandle()) return;
+    NOTIFYICONDATAW icon = PlainIcon(FrameHandle());
+    IconShown = Shell_NotifyIconW(NIM_ADD, &icon) != FALSE;
 }
 
 void OnTrayIcon(LPARAM event) {

@@ -108,8 +108,12 @@ void OnFontChanged(int control);             // list_view.cpp
 void OnListsDpiChanged(int dpiBefore);       // list_view.cpp
 void OnAlarm();                              // events_timers.cpp
 void OnTrayIcon(LPARAM event);               // notify.cpp
-void BringFrameToFront();                    // instance.cpp
-void MarkFrameForInstance(HWND frame);       // instance.cpp
+// notify.cpp: the shell's message that its task bar is new (Explorer started
+// again), and what the frame does on it.
+UINT TaskbarCreatedMessage();
+void OnTaskbarCreated();
+void BringFrameToFront();               // instance.cpp
+void MarkFrameForInstance(HWND frame);  // instance.cpp
 
 // ---- window.cpp ----
 

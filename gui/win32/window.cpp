@@ -1,7 +1,7 @@
 // The frame: its window procedure, a flat dispatch of the frame's messages to
 // the file that handles each, and the frame's own place, size, activation and
-// DPI. This is the top of the Win32 backend: it calls the other files, and
-// none of them calls it.
+// DPI, and the end of the session, which Windows tells the frame. This is the
+// top of the Win32 backend: it calls the other files, and none of them calls it.
 //
 // Controls sit at fixed places of a 96-dpi layout, scaled to the frame's
 // monitor and scaled anew when the frame moves to a monitor of another DPI,
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "gui/gui.h"
+#include "gui/placement.h"
 #include "gui/win32/dpi_scale.h"
 #include "gui/win32/win32_backend.h"
 #include "runtime/wide_text_win32.h"
@@ -36,6 +37,21 @@ struct Frame {
 };
 
 Frame Window;
+
+// Windows may end the process at any moment once WM_ENDSESSION has been
+// answered, so the save is made when the session asks whether it may end; an
+// end that comes unasked saves then. A cancelled end saves again next time.
+bool SavedForSessionEnd = false;
+
+void OnQueryEndSession() {
+    if (!SavedForSessionEnd) RunSessionEndProcedure();
+    SavedForSessionEnd = true;
+}
+
+void OnEndSession(bool ending) {
+    if (ending && !SavedForSessionEnd) RunSessionEndProcedure();
+    SavedForSessionEnd = false;
+}
 
 void NotePosition() {
     RECT outer;
@@ -173,7 +189,16 @@ LRESULT CALLBACK FrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lPara
         case ComeToFrontMessage:
             BringFrameToFront();
             return 0;
+        case WM_QUERYENDSESSION:
+            OnQueryEndSession();
+            return TRUE;
+        case WM_ENDSESSION:
+            OnEndSession(wParam != FALSE);
+            return 0;
     }
+    // A registered message, not a constant: the shell's number for it (0 if none).
+    if (UINT created = TaskbarCreatedMessage(); created != 0 && message == created)
+        OnTaskbarCreated();
     return DefWindowProcW(frame, message, wParam, lParam);
 }
 
@@ -194,6 +219,17 @@ POINT CentredOnWorkArea(int width, int height) {
     int outer_height = std::min<int>(height, area.bottom - area.top);
     return {area.left + (area.right - area.left - outer_width) / 2,
             area.top + (area.bottom - area.top - outer_height) / 2};
+}
+
+BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, RECT*, LPARAM screens) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (GetMonitorInfoW(monitor, &info)) {
+        const RECT& area = info.rcWork;
+        reinterpret_cast<std::vector<ScreenRect>*>(screens)->push_back(
+            {area.left, area.top, area.right, area.bottom});
+    }
+    return TRUE;
 }
 
 }  // namespace
@@ -219,6 +255,7 @@ void ReleaseWindow() {
     ProgramChange own;
     if (HWND frame = FrameHandle()) DestroyWindow(frame);  // and its controls with it
     Window = {};
+    SavedForSessionEnd = false;
     ReleaseRegistry();
     ReleaseFieldColours();
     ReleaseFonts();
@@ -276,6 +313,25 @@ void MoveWindowTo(int window, int64_t x, int64_t y) {
     SetWindowPos(FrameHandle(), nullptr, to.x, to.y, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     NotePosition();
+}
+
+int WindowPlaceVisible(int window, int64_t x, int64_t y) {
+    HWND frame = WindowHandle(window);
+    if (!frame) return 0;
+    // The frame's size and title bar as they are now; a minimised frame has
+    // neither, and those of the layout at the current DPI stand in.
+    SIZE outer = OuterSize(Window.client, CurrentDpi());
+    int64_t bar = GetSystemMetrics(SM_CYCAPTION) + GetSystemMetrics(SM_CYFIXEDFRAME);
+    RECT now;
+    POINT client{0, 0};
+    if (!IsIconic(frame) && GetWindowRect(frame, &now) && ClientToScreen(frame, &client)) {
+        outer = {now.right - now.left, now.bottom - now.top};
+        bar = client.y - now.top;
+    }
+    std::vector<ScreenRect> screens;
+    EnumDisplayMonitors(nullptr, nullptr, AddWorkArea, reinterpret_cast<LPARAM>(&screens));
+    const int64_t left = ClampCoordinate(x), top = ClampCoordinate(y);
+    return TitleBarVisible({left, top, left + outer.cx, top + outer.cy}, bar, screens) ? 1 : 0;
 }
 
 void ShowWindowFrame(int window) {

@@ -196,6 +196,27 @@ TEST_F(LinkCheckTest, ShowsProgressWhileTheBodyArrivesAndTheStatusAfter) {
     EXPECT_EQ(CellWrites(LinkList, 0, ColumnStatus).back(), "DONE!");
 }
 
+// The session ends while a file arrives: the row's status is saved, not the
+// progress shown in its place.
+TEST_F(LinkCheckTest, AnEndingSessionDuringATransferSavesTheStatusNotTheProgress) {
+    using namespace std::chrono_literals;
+    LoopbackServer server(Pieces(Ok(Body(9000)), {3000, 3000}, 400ms));
+    StartWithRows({Row(server.Url("file.bin"))});
+    std::string shown, saved;
+    DuringNextTransfer(
+        [&] {
+            shown = ItemText(LinkList, 0, ColumnStatus);
+            EXPECT_TRUE(EndSession());
+            saved = Settings();
+        },
+        600ms);
+    LinkCheck(0);
+    EXPECT_TRUE(shown.ends_with("%")) << shown;
+    EXPECT_NE(saved.find("\xA4Idle\xA4"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("%"), std::string::npos) << saved;
+    EXPECT_EQ(ItemText(LinkList, 0, ColumnStatus), "DONE!");
+}
+
 TEST_F(LinkCheckTest, StampsAndCountsEveryAttemptAndAsksForASave) {
     LoopbackServer server(Ok(Body(100)));
     StartWithRows({Row(server.Url("a.bin"), "Idle", "7"), Row("no link", "Idle", "x")});

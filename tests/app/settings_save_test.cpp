@@ -79,6 +79,7 @@ TEST_F(SettingsSaveTest, WhatIsSavedComesBackAtTheNextStartWithoutFinishedRows) 
     ShowGoldenState(3);
     SaveSettings();
     ResetGuiDouble();
+    SetScreens({{0, 0, 1920, 1080}, {0, 1080, 1920, 2160}});  // the window was on the lower one
     StartUp(dir.Path());
     std::vector<LinkRow> expected = {GoldenRows[0], GoldenRows[1]};
     expected[1][ColumnStatus] = "Idle";

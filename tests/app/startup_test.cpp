@@ -57,6 +57,44 @@ TEST_F(StartUpTest, RestoresRowsDroppingFinishedOnesAndResumingNothing) {
     EXPECT_EQ(WindowState().y, 20);
 }
 
+// The double's centred window sits at 685,470 of a 1920 x 1080 screen.
+TEST_F(StartUpTest, APlaceOnAMonitorThatHasGoneIsCentredInstead) {
+    const struct {
+        std::vector<ScreenRect> screens;
+        int64_t x, y;
+        int at_x, at_y;
+    } cases[] = {
+        {{{0, 0, 1920, 1080}}, 40, 30, 40, 30},
+        {{{0, 0, 1280, 1024}}, 3000, 2500, 685, 470},
+        {{{0, 0, 1920, 1080}, {1920, 0, 3840, 1080}}, 3000, 500, 3000, 500},
+        {{{0, 0, 1920, 1080}}, 3000, 500, 685, 470},
+        {{{-1280, -300, 0, 724}, {0, 0, 1920, 1080}}, -1000, -250, -1000, -250},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+        ResetGuiDouble();
+        SetScreens(c.screens);
+        dir.Write("Tavimor.ini", SettingsFileWith(Downloads(), {}, c.x, c.y));
+        ASSERT_EQ(StartUp(dir.Path()), 1);
+        EXPECT_EQ(WindowState().x, c.at_x);
+        EXPECT_EQ(WindowState().y, c.at_y);
+    }
+}
+
+// The session ends before the user quits: the place the window was moved to
+// and the rows are saved, even over a settings file gone meanwhile.
+TEST_F(StartUpTest, AnEndingSessionSavesWhatTheUserSees) {
+    StartWithRows({Row("http://h/1", "Idle", "4")});
+    MoveWindowTo(MainWindow, 300, 200);
+    std::filesystem::remove(SettingsPath());
+    ASSERT_TRUE(EndSession());
+    EXPECT_EQ(RowsInSettings(), (std::vector<LinkRow>{Row("http://h/1", "Idle", "4")}));
+    EXPECT_NE(Settings().find("Window X Position = 300\r\nWindow Y Position = 200\r\n"),
+              std::string::npos);
+    EndProgram();
+    EXPECT_FALSE(EndSession());
+}
+
 TEST_F(StartUpTest, RemovesPartsNobodyContinuedForThirtyDays) {
     for (const char* name :
          {"old.zip.part", "old.zip.part.tavimor", "new.zip.part", "new.zip.part.tavimor"}) {

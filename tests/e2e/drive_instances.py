@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Runs the real tavimor binary on an X display (no window manager) in one of
-three scenarios about where its settings live and who may use them:
+four scenarios about where its settings live, who may use them and when they
+are saved:
 
 one-per-settings-file  A second start on the same settings file exits with 0 at
     once, leaves the file alone and brings the first window to the front; a
@@ -12,6 +13,9 @@ read-only-program-dir  A program directory without write permission (as an
 first-run-user-config  The same with no settings file yet: the program creates
     $XDG_CONFIG_HOME/tavimor/, asks for the download folder (cancelled here)
     and saves the user's download folder as the default.
+saves-on-sigterm  SIGTERM (as a log-off or shutdown sends) saves the settings,
+    over a file removed meanwhile, and ends the program with 0; the window,
+    whose stored place lay off this display, had opened on it.
 
 Usage: drive_instances.py <path to tavimor> <scenario>
 (DISPLAY must name a running X server)
@@ -36,13 +40,14 @@ ROWS = [[b"http://127.0.0.1:9/kept.zip", b"2 hours", b"Idle", b"01 Jan 2020@00:0
         [b"http://127.0.0.1:9/finished.zip", b"1 hour", b"DONE!", b"02 Jan 2020@00:00", b"9"]]
 
 
-def saved_after_quit(download_dir):
-    """The settings file a quit saves after ROWS were restored: the finished row is gone."""
+def saved_after_quit(download_dir, place=rb"40\r\nWindow Y Position = 30"):
+    """The settings file a quit saves after ROWS were restored: the finished row is gone.
+    place is the pattern from the window's left edge to its top edge."""
     return re.compile(
         rb"; Tavimor \(TVX\)  - Do not manually edit this file, it may cause crashes and other "
         rb"twilight zone situations!\r\n\[Global\]\r\n"
         rb"Default Download Directory = " + re.escape(download_dir.encode()) + rb"\r\n"
-        rb"Window X Position = 40\r\nWindow Y Position = 30\r\nWindow Minimized = No\r\n"
+        rb"Window X Position = " + place + rb"\r\nWindow Minimized = No\r\n"
         rb"\[Links\]\r\nEntry = "
         rb"http://127\.0\.0\.1:9/kept\.zip\xa42 hours\xa4Idle\xa401 Jan 2020@00:00\xa43\xa4\d+\xff"
         rb"\r\n\Z")
@@ -248,7 +253,33 @@ def first_run_user_config(work):
     assert expected in saved, "unexpected settings file: %r" % saved
 
 
+def saves_on_sigterm(work):
+    settings = os.path.join(work, "Tavimor.ini")
+    # Saved on a monitor this display does not have.
+    stored = settings_file(work + "/", ROWS)
+    write(settings, stored.replace(b"X Position = 40", b"X Position = 3000")
+          .replace(b"Y Position = 30", b"Y Position = 2500"))
+    desktop = Desktop()
+    program = start(work)
+    try:
+        main_window_of(desktop, program)
+        time.sleep(0.5)
+        os.remove(settings)
+        program.send_signal(signal.SIGTERM)
+        code = program.wait(timeout=20)
+        assert code == 0, "exit code %d on SIGTERM" % code
+    finally:
+        stop(program)
+    assert os.path.exists(settings), "nothing was saved on SIGTERM"
+    saved = saved_after_quit(work + "/", rb"(\d+)\r\nWindow Y Position = (\d+)").match(
+        read(settings))
+    assert saved, "unexpected settings file: %r" % read(settings)
+    x, y = int(saved.group(1)), int(saved.group(2))
+    assert x < 1280 - 500 and y < 800 - 100, "the window opened at %d,%d" % (x, y)
+
+
 SCENARIOS = {"one-per-settings-file": one_per_settings_file,
+             "saves-on-sigterm": saves_on_sigterm,
              "read-only-program-dir": read_only_program_dir,
              "first-run-user-config": first_run_user_config}
 

@@ -217,6 +217,17 @@ TEST_F(GuiContract, WorkAsideDefersTicksToOnePerSlotAndRefreshesFourTimesASecond
     EXPECT_FALSE(ticked_while_working);
 }
 
+// A place is kept only where some of the title bar stays on a present screen;
+// every test display is smaller than 30000 pixels either way.
+TEST_F(GuiContract, APlaceOffEveryScreenIsNotVisible) {
+    EXPECT_EQ(WindowPlaceVisible(MainWindow, 40, 30), 1);
+    EXPECT_EQ(WindowPlaceVisible(MainWindow, 30000, 30000), 0);
+    EXPECT_EQ(WindowPlaceVisible(MainWindow, -30000, 40), 0);
+    EXPECT_EQ(WindowPlaceVisible(MainWindow, 40, -30000), 0);
+    EXPECT_EQ(WindowPlaceVisible(MainWindow, int64_t{1} << 40, 40), 0);
+    EXPECT_EQ(WindowPlaceVisible(MainWindow + 1, 40, 30), 0);
+}
+
 // A second claim on the same key is refused and brings the window back.
 TEST_F(GuiContract, OneInstancePerKeyAndALaterClaimBringsTheWindowBack) {
     const std::string key = "/tmp/tavimor-contract-" + std::to_string(getpid()) + "/Tavimor.ini";

@@ -3,7 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/wide_text_win32.h"
@@ -29,6 +33,46 @@ class HeldFile {
 };
 
 const std::string Old = "[G]\r\nk = old\r\n";
+
+// Another program (a virus scanner, a sync client) holding the file on a thread
+// of its own for up to heldMs, or until Release, which returns once it let go.
+class PassingHolder {
+  public:
+    PassingHolder(const std::string& path, DWORD share, int heldMs) {
+        std::unique_lock lock(mutex_);
+        thread_ = std::thread([this, path, share, heldMs] {
+            HeldFile other(path, GENERIC_READ, share);
+            std::unique_lock held(mutex_);
+            held_ = other.Held() ? 1 : -1;
+            changed_.notify_all();
+            changed_.wait_for(held, std::chrono::milliseconds(heldMs),
+                              [this] { return released_; });
+        });
+        changed_.wait_for(lock, std::chrono::seconds(10), [this] { return held_ != 0; });
+    }
+    ~PassingHolder() { Release(); }
+    PassingHolder(const PassingHolder&) = delete;
+    PassingHolder& operator=(const PassingHolder&) = delete;
+    bool Held() {
+        std::lock_guard lock(mutex_);
+        return held_ == 1;
+    }
+    void Release() {
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+            changed_.notify_all();
+        }
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int held_ = 0;
+    bool released_ = false;
+    std::thread thread_;
+};
 
 // Each holder keeps the old bytes and leaves no temporary file. Those that do
 // not let us write fail at once; one that lets us write but not delete fails
@@ -56,6 +100,39 @@ TEST_F(SettingsFileTest, FilesHeldByOthersAreLockedAndKeepTheirBytes) {
             EXPECT_EQ(CloseSettingsFile(), c.created == 0 ? 1 : 0);
         }
         EXPECT_EQ(ReadWholeFile(path), Old);
+        EXPECT_EQ(Entries(), OnlyIni);
+    }
+}
+
+// A lock that passes within half a second is waited out, at the start of the
+// save or at its rename; one that stays fails the save as any lock does.
+TEST_F(SettingsFileTest, ALockThatPassesSoonIsWaitedOut) {
+    const DWORD no_sharing = 0, no_deletion = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const struct {
+        const char* holder;
+        DWORD share;
+        int held_ms;
+        bool saved;
+    } cases[] = {
+        {"no sharing, briefly", no_sharing, 250, true},
+        {"refusing deletion, briefly", no_deletion, 250, true},
+        {"no sharing, throughout", no_sharing, 10000, false},
+        {"refusing deletion, throughout", no_deletion, 10000, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.holder);
+        std::string path = dir.Write("Tavimor.ini", Old);
+        PassingHolder other(path, c.share, c.held_ms);
+        ASSERT_TRUE(other.Held());
+        bool saved = CreateSettingsFile(path) != 0;
+        if (saved) {
+            WriteText("k", "new");
+            saved = CloseSettingsFile() != 0;
+        }
+        other.Release();
+        CloseSettingsFile();
+        EXPECT_EQ(saved, c.saved);
+        EXPECT_EQ(ReadWholeFile(path) == Old, !c.saved);
         EXPECT_EQ(Entries(), OnlyIni);
     }
 }

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "gui/backend.h"
+#include "gui/placement.h"
 #include "gui/random.h"
 #include "runtime/files.h"
 
@@ -53,6 +54,8 @@ struct State {
     std::vector<Arrival> arrivals;
     std::map<std::tuple<int, int, int>, std::vector<std::string>> cell_writes;
     std::vector<std::string> instance_keys;
+    std::vector<ScreenRect> screens{{0, 0, 1920, 1080}};
+    std::vector<std::string> start_failures;
     int keep_painting_calls = 0;
     int paint_pending_calls = 0;
     std::function<void()> during_transfer;
@@ -164,6 +167,7 @@ bool IsGesture(int type) {
 void ResetGuiDouble() {
     S() = State();
     ResetEventCore();
+    SetSessionEndProcedure(nullptr);
 }
 
 bool PressButton(int control) {
@@ -320,6 +324,18 @@ void HoldInstanceElsewhere(std::string key) {
     S().instance_keys.push_back(std::move(key));
 }
 
+void SetScreens(std::vector<ScreenRect> screens) {
+    S().screens = std::move(screens);
+}
+
+bool EndSession() {
+    return RunSessionEndProcedure();
+}
+
+const std::vector<std::string>& StartFailures() {
+    return S().start_failures;
+}
+
 void DuringNextTransfer(std::function<void()> user, std::chrono::milliseconds after) {
     S().during_transfer = std::move(user);
     S().during_transfer_at = std::chrono::steady_clock::time_point::max();
@@ -364,6 +380,15 @@ void MoveWindowTo(int window, int64_t x, int64_t y) {
 
 void ShowWindowFrame(int window) {
     if (S().window.exists && S().window.window == window) S().window.shown = true;
+}
+
+int WindowPlaceVisible(int window, int64_t x, int64_t y) {
+    const WindowInfo& w = S().window;
+    if (!w.exists || w.window != window) return 0;
+    const int64_t left = std::clamp<int64_t>(x, -32768, 32767);
+    const int64_t top = std::clamp<int64_t>(y, -32768, 32767);
+    const ScreenRect frame{left, top, left + w.clientWidth, top + w.clientHeight};
+    return TitleBarVisible(frame, DoubleTitleBarHeight, S().screens) ? 1 : 0;
 }
 
 int CreateListView(int control, int x, int y, int width, int height, std::string_view firstTitle,
@@ -538,6 +563,7 @@ int64_t TimerClockMs() {
 }
 void RearmAlarm() {}
 void RunPendingTicksSoon() {}
+void WatchSessionEnd(bool) {}
 
 void PaintPending() {
     ++S().paint_pending_calls;
@@ -558,6 +584,10 @@ void EndTransferWait() {}
 
 void NotifyArrival(std::string_view fileName, std::string_view link, std::string_view path) {
     S().arrivals.push_back({std::string(fileName), std::string(link), std::string(path)});
+}
+
+void ReportStartFailure(std::string_view text) {
+    S().start_failures.emplace_back(text);
 }
 
 int ClaimInstance(std::string_view key) {

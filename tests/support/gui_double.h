@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "gui/gui.h"
+#include "gui/placement.h"
 
 // Everything back to the start state: no window, controls, fonts or timers, an
 // empty queue and event record, no scripts, no records, counters at 0.
@@ -146,6 +147,17 @@ const std::vector<Arrival>& Arrivals();
 
 // Another process holds the instance for key: ClaimInstance(key) answers 0.
 void HoldInstanceElsewhere(std::string key);
+
+// The work areas of the screens present, for WindowPlaceVisible; one of 1920 x
+// 1080 at 0,0 until set. The double's frame is its client area, with a title
+// bar of DoubleTitleBarHeight.
+constexpr int DoubleTitleBarHeight = 20;
+void SetScreens(std::vector<ScreenRect> screens);
+// The desktop session ends: the procedure of SetSessionEndProcedure runs (and
+// the process goes on). False when none is set.
+bool EndSession();
+// Every text given to ReportStartFailure since the reset.
+const std::vector<std::string>& StartFailures();
 
 // How often KeepPaintingWhile and PaintPending have been called.
 int KeepPaintingCount();
