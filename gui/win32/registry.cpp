@@ -119,8 +119,9 @@ HWND AddControl(int control, ControlKind kind, const wchar_t* windowClass, DWORD
                 DWORD exStyle, int x, int y, int width, int height, std::string_view text) {
     if (!Frame || Controls.count(control)) return nullptr;
     ProgramChange own;
-    // WS_GROUP ends a screen reader's search for a label at the control
-    // before, so that a label names only the control right after it.
+    // WS_GROUP ends Windows' search for a control's label at the control
+    // before it, so that a label names only the control right after it (Wine
+    // searches on regardless).
     HWND child =
         CreateWindowExW(exStyle, windowClass, WideFromUtf8(text).c_str(),
                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP | style, Scaled(x), Scaled(y),

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int List = 0, Start = 1, Field = 4, Combo = 7;
+constexpr int List = 0, Start = 1, Field = 4, Add = 5, Combo = 7;
 
 using Events = std::vector<std::pair<int, int>>;  // control, type
 
@@ -55,6 +55,7 @@ class GuiContract : public ::testing::Test {
         CreateButton(Start, 510, 120, 40, 20, "Start!");
         CreateTextField(Field, 0, 0, 510, 20, "");
         CreateDropDownList(Combo, 210, 120, 100, 20);
+        CreateButton(Add, 510, 0, 40, 20, "Add");
         for (const char* item : {"Check interval:", "1 hour", "2 hours"})
             AddItem(Combo, -1, item);
         for (const char* row : {"row 0", "row 1", "row 2"})
@@ -171,8 +172,8 @@ TEST_F(GuiContract, EnterIsToldInTheFieldAndOnASelectedRow) {
     }
 }
 
-// Controls made in another order: the field (0,0), the list (0,20), then the
-// drop-down list (210,120) and Start! (510,120) on the bottom row.
+// Controls made in another order: the field (0,0) and Add (510,0), the list
+// (0,20), then the drop-down list (210,120) and Start! (510,120) on the bottom row.
 TEST_F(GuiContract, TabGoesRowByRowFromTheTopAndLeftToRightPassingDisabledControls) {
     auto tabs = [](int count) {
         std::vector<int> visited;
@@ -183,9 +184,9 @@ TEST_F(GuiContract, TabGoesRowByRowFromTheTopAndLeftToRightPassingDisabledContro
         return visited;
     };
     FocusControl(Field);
+    EXPECT_EQ(tabs(5), (std::vector<int>{Add, List, Combo, Start, Field}));
+    DisableControl(Add, 1);
     EXPECT_EQ(tabs(4), (std::vector<int>{List, Combo, Start, Field}));
-    DisableControl(Combo, 1);
-    EXPECT_EQ(tabs(3), (std::vector<int>{List, Start, Field}));
 }
 
 TEST_F(GuiContract, TheFieldAndTheListAreNamedForScreenReaders) {
