@@ -45,7 +45,8 @@ constexpr int ButtonClick = 0;
 constexpr int FieldFocusGained = 256;
 constexpr int FieldFocusLost = 512;
 constexpr int FieldTextChange = 768;
-// The user pressed Enter (Return or keypad Enter) in the text field.
+// The user pressed Enter (Return or keypad Enter) in the text field; the
+// number is the carriage return that Enter types.
 constexpr int FieldEnter = 13;
 
 // Window options for CreateWindowFrame.
