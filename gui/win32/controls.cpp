@@ -37,8 +37,8 @@ void ReadHighContrast() {
 // The text field tells its focus changes here, where the other window is known:
 // only a move between the frame's own controls is the user's, while focus that
 // leaves and comes back with the frame's activation never left the field
-// within the window.
-// Enter is told here too: a field outside a dialog box would only beep at it.
+// within the window. Enter is told here too, which a field outside a dialog
+// box would only beep at.
 LRESULT CALLBACK FieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                            DWORD_PTR control) {
     if (message == WM_NCDESTROY) RemoveWindowSubclass(field, FieldProc, FieldSubclassId);
