@@ -250,6 +250,11 @@ void OnAdd() {
     if (HasRows()) Enable(StartButton, true);
 }
 
+// Enter in the field is a click on Add, where Add could be clicked.
+void OnEnterInField() {
+    if (ControlEnabled(AddButton)) OnAdd();
+}
+
 void OnOpen() {
     int row = SelectedIndex(LinkList);
     if (row < 0) return;
@@ -301,8 +306,8 @@ void RunCommand(int control, int type) {
         case DeleteAllButton:
             return OnDeleteAll();
         case UrlField:
-            if (QueueRunning == 0) OnFieldEdit();
-            return;
+            if (QueueRunning != 0) return;
+            return type == FieldEnter ? OnEnterInField() : OnFieldEdit();
         case AddButton:
             return OnAdd();
         case OpenButton:

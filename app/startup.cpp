@@ -58,6 +58,7 @@ namespace {
 void CreateControls(FontHandle font) {
     CreateListView(LinkList, 0, 20, 550, 100, "HTTP Link(s) only, specifically files", 260);
     SetControlFont(LinkList, font);
+    SetAccessibleName(LinkList, "Links");
     AddListColumn(LinkList, 1, "Interval", 60);
     AddListColumn(LinkList, 2, "Status", 45);
     AddListColumn(LinkList, 3, "Last retry", 125);
@@ -75,6 +76,7 @@ void CreateControls(FontHandle font) {
     DisableControl(DeleteAllButton, 1);
     CreateTextField(UrlField, 0, 0, 510, 20, "");
     SetControlFont(UrlField, font);
+    SetAccessibleName(UrlField, "Link");
     button(AddButton, 510, 0, 40, "Add");
     DisableControl(AddButton, 1);
     button(OpenButton, 100, 120, 40, "Open");

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <system_error>
 #include <thread>
+#include <tuple>
 
 #include "gui/gui.h"
 
@@ -57,6 +59,36 @@ std::vector<std::string_view> SplitColumns(std::string_view text) {
         if (end == std::string_view::npos) return parts;
         text.remove_prefix(end + 1);
     }
+}
+
+std::vector<int> TabOrder(std::vector<PlacedControl> controls) {
+    std::stable_sort(controls.begin(), controls.end(), [](const auto& a, const auto& b) {
+        return std::tie(a.y, a.x, a.control) < std::tie(b.y, b.x, b.control);
+    });
+    std::vector<int> order;
+    for (const PlacedControl& placed : controls)
+        order.push_back(placed.control);
+    return order;
+}
+
+namespace {
+
+// The sRGB component's share of the light, linearised.
+double LinearLight(int component) {
+    double c = component / 255.0;
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+}  // namespace
+
+Colour TextColourOn(Colour background) {
+    double luminance = 0.2126 * LinearLight(static_cast<int>(background & 0xFF)) +
+                       0.7152 * LinearLight(static_cast<int>((background >> 8) & 0xFF)) +
+                       0.0722 * LinearLight(static_cast<int>((background >> 16) & 0xFF));
+    // Black and white give equal contrast ratios, (L + 0.05) / 0.05 and
+    // 1.05 / (L + 0.05), where L is about 0.179.
+    bool black = (luminance + 0.05) * (luminance + 0.05) >= 1.05 * 0.05;
+    return black ? RgbColor(0, 0, 0) : RgbColor(255, 255, 255);
 }
 
 int WaitEvent(int64_t limitMs) {

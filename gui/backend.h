@@ -36,6 +36,19 @@ bool RunSessionEndProcedure();
 // The cells of a list row, given as one text with "\n" between them.
 std::vector<std::string_view> SplitColumns(std::string_view text);
 
+// A control's number and the top-left corner it was created at.
+struct PlacedControl {
+    int control, x, y;
+};
+// The Tab order of the window's controls: by their top edges, and left to
+// right among controls level with each other.
+std::vector<int> TabOrder(std::vector<PlacedControl> controls);
+
+// Black or white, whichever contrasts more with background (by relative
+// luminance), so that no theme can make a field's text vanish into the
+// background the program set.
+Colour TextColourOn(Colour background);
+
 // ---- What each backend writes for the shared half ----
 
 // The number of the window that holds the controls; 0 when there is none.

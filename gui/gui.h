@@ -32,17 +32,22 @@ constexpr int TimerMessage = 275;
 // Event types of LinkList events.
 constexpr int LeftClick = 0;
 constexpr int RightClick = 1;
+// Also Enter (Return or keypad Enter) pressed in the list while a row is
+// selected: the keyboard's way to open a row, which the program treats alike.
 constexpr int LeftDoubleClick = 2;
 constexpr int RightDoubleClick = 3;
 constexpr int SelectionChange = 768;  // also the type of a combo-box choice
 constexpr int DragStart = 14002;
 // Type of a push button's click.
 constexpr int ButtonClick = 0;
-// Types of the text field's events (the main loop treats them alike): the user
-// changed its text, or it gained or lost the keyboard focus by the user's doing.
+// Types of the text field's events (the main loop treats these three alike): the
+// user changed its text, or it gained or lost the keyboard focus by the user's doing.
 constexpr int FieldFocusGained = 256;
 constexpr int FieldFocusLost = 512;
 constexpr int FieldTextChange = 768;
+// The user pressed Enter (Return or keypad Enter) in the text field; the
+// number is the carriage return that Enter types.
+constexpr int FieldEnter = 13;
 
 // Window options for CreateWindowFrame.
 constexpr int WindowCentered = 1;  // centre on the screen; x and y are ignored
@@ -83,6 +88,9 @@ void ShowWindowFrame(int window);
 int WindowPlaceVisible(int window, int64_t x, int64_t y);
 
 // ---- Controls: creation (each returns nonzero on success) ----
+// The Tab key visits the controls in the order they sit in the window, row by
+// row from the top and left to right within a row, whatever order they were
+// created in; disabled controls are passed over.
 
 // A report-style list: single selection, whole-row selection that stays visible
 // without focus, grid lines; one column titled firstTitle.
@@ -99,11 +107,19 @@ int CreateDropDownList(int control, int x, int y, int width, int height);
 void SetControlFont(int control, FontHandle font);
 // 1 greys the control out and blocks its input; 0 enables it.
 void DisableControl(int control, int disabled);
+// False after DisableControl(control, 1), and for a number that names nothing.
+bool ControlEnabled(int control);
 void FocusControl(int control);
 // A button's caption or the text field's whole content. Raises no event.
 void SetControlText(int control, std::string_view text);
 std::string ControlText(int control);
+// The text field's background; its text takes black or white, whichever
+// contrasts more (TextColourOn in gui/backend.h). Where the desktop asks for
+// its own high-contrast colours (Windows), those win over both.
 void SetBackColor(int control, Colour colour);
+// The name a screen reader gives a control that shows none of its own (the
+// text field, the list); buttons are named by their captions.
+void SetAccessibleName(int control, std::string_view name);
 
 // List: inserts a row whose column 0 is text (a line feed starts the next
 // column); position -1, or one at or beyond the row count, appends.

@@ -4,11 +4,13 @@
 // expects them: the press selects the row under it (or clears the selection on
 // the empty area), the release reports the click, a double-click reports the
 // click and then itself, and a drag reports its start without moving the
-// selection. Cells keep the program's bytes beside the text they show, so a
-// cell gives back exactly what was put in.
+// selection. Enter on the selected row is told as its double-click. Cells
+// keep the program's bytes beside the text they show, so a cell gives back
+// exactly what was put in.
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStandardItemModel>
@@ -49,6 +51,7 @@ class ReportList : public QTreeView {
 
   protected:
     void focusInEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -174,6 +177,12 @@ void ReportList::focusInEvent(QFocusEvent* event) {
     bool had_current = currentIndex().isValid();
     QTreeView::focusInEvent(event);
     if (!had_current) selectionModel()->clearCurrentIndex();
+}
+
+void ReportList::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return QTreeView::keyPressEvent(event);
+    if (Selected() >= 0) QueueControlEvent(number_, LeftDoubleClick, true);
 }
 
 void ReportList::paintEvent(QPaintEvent* event) {

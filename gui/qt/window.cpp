@@ -1,6 +1,6 @@
 // The window, the registry of controls, buttons and the text field, fonts and
 // colours. Controls sit at fixed pixel places in the window, without layouts,
-// and take their Tab order from the order in which they were created.
+// and take their Tab order from those places (TabOrder).
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFocusEvent>
@@ -36,6 +36,9 @@ QPoint CentredOnScreen(QSize frame) {
            QPoint((area.width() - outer.width()) / 2, (area.height() - outer.height()) / 2);
 }
 
+// The control that Tab (next) or Shift+Tab moves the focus to from focus.
+QWidget* TabTarget(const QWidget* focus, bool next);
+
 class MainFrame : public QWidget {
   public:
     explicit MainFrame(int number) : number_(number) {}
@@ -64,6 +67,13 @@ class MainFrame : public QWidget {
     }
 
   protected:
+    // Qt's own chain follows the order of creation; every Tab in the window,
+    // and the focus passed on from a control being disabled, ends up here.
+    bool focusNextPrevChild(bool next) override {
+        QWidget* target = TabTarget(focusWidget(), next);
+        if (target) target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return target != nullptr;
+    }
     // The main loop decides whether the window closes.
     void closeEvent(QCloseEvent* event) override {
         event->ignore();
@@ -90,6 +100,9 @@ class TextField : public QLineEdit {
         // textEdited, unlike textChanged, comes only from the user.
         connect(this, &QLineEdit::textEdited, this,
                 [number] { QueueControlEvent(number, FieldTextChange, false); });
+        // For Return and keypad Enter alike.
+        connect(this, &QLineEdit::returnPressed, this,
+                [number] { QueueControlEvent(number, FieldEnter, false); });
     }
 
   protected:
@@ -133,6 +146,36 @@ bool HaveWidgets() {
 
 int ClampCoordinate(int64_t value) {
     return static_cast<int>(std::clamp<int64_t>(value, -32768, 32767));
+}
+
+bool TakesTab(const QWidget* widget) {
+    return widget->isEnabled() && widget->isVisible() && (widget->focusPolicy() & Qt::TabFocus);
+}
+
+QWidget* TabTarget(const QWidget* focus, bool next) {
+    std::vector<PlacedControl> placed;
+    for (const auto& [number, entry] : Controls)
+        placed.push_back({number, entry.widget->x(), entry.widget->y()});
+    std::vector<int> order = TabOrder(placed);
+    if (!next) std::reverse(order.begin(), order.end());
+    const size_t count = order.size();
+    // A control's own part (the list's viewport) stands for the control; from
+    // the window itself, Tab goes to the first control.
+    size_t at = count - 1;
+    for (size_t i = 0; i < count; ++i) {
+        QWidget* widget = Controls[order[i]].widget;
+        if (widget == focus || widget->isAncestorOf(focus)) at = i;
+    }
+    for (size_t step = 1; step <= count; ++step) {
+        QWidget* widget = Controls[order[(at + step) % count]].widget;
+        if (widget != focus && TakesTab(widget)) return widget;
+    }
+    return nullptr;
+}
+
+QColor QtColour(Colour colour) {
+    return QColor(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
+                  static_cast<int>((colour >> 16) & 0xFF));
 }
 
 }  // namespace
@@ -274,6 +317,11 @@ void DisableControl(int control, int disabled) {
     if (QWidget* widget = ControlWidget(control)) widget->setEnabled(disabled == 0);
 }
 
+bool ControlEnabled(int control) {
+    QWidget* widget = ControlWidget(control);
+    return widget && widget->isEnabled();
+}
+
 void FocusControl(int control) {
     ProgramChange own;
     if (QWidget* widget = ControlWidget(control)) widget->setFocus(Qt::OtherFocusReason);
@@ -300,13 +348,17 @@ std::string ControlText(int control) {
 void SetBackColor(int control, Colour colour) {
     QWidget* field = ControlOfKind(control, ControlKind::Field);
     if (!field) return;
-    QColor rgb(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
-               static_cast<int>((colour >> 16) & 0xFF));
     // A disabled field keeps the system's greyed look.
     QPalette palette = field->palette();
-    palette.setColor(QPalette::Active, QPalette::Base, rgb);
-    palette.setColor(QPalette::Inactive, QPalette::Base, rgb);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Base, QtColour(colour));
+        palette.setColor(group, QPalette::Text, QtColour(TextColourOn(colour)));
+    }
     field->setPalette(palette);
+}
+
+void SetAccessibleName(int control, std::string_view name) {
+    if (QWidget* widget = ControlWidget(control)) widget->setAccessibleName(ToQt(name));
 }
 
 FontHandle MakeFont(std::string_view face, int points) {

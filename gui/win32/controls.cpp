@@ -1,5 +1,6 @@
 // Push buttons and the text field, and what the program does to any control:
-// its font, whether it is enabled, the focus, its text and its colour.
+// its font, whether it is enabled, the focus, its text, its colour and its
+// name for screen readers.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -23,14 +24,29 @@ struct Brush {
 // Brushes by colour, shared by the fields painted in it.
 std::map<COLORREF, Brush> Brushes;
 std::map<int, COLORREF> FieldColours;
+// The desktop asks for its own colours everywhere (high contrast).
+bool HighContrast = false;
+
+void ReadHighContrast() {
+    HIGHCONTRASTW setting{};
+    setting.cbSize = sizeof setting;
+    HighContrast = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof setting, &setting, 0) &&
+                   (setting.dwFlags & HCF_HIGHCONTRASTON);
+}
 
 // The text field tells its focus changes here, where the other window is known:
 // only a move between the frame's own controls is the user's, while focus that
 // leaves and comes back with the frame's activation never left the field
-// within the window.
+// within the window. Enter is told here too, which a field outside a dialog
+// box would only beep at.
 LRESULT CALLBACK FieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                            DWORD_PTR control) {
     if (message == WM_NCDESTROY) RemoveWindowSubclass(field, FieldProc, FieldSubclassId);
+    if (message == WM_KEYDOWN && wParam == VK_RETURN) {
+        QueueControlEvent(static_cast<int>(control), FieldEnter, false);
+        return 0;
+    }
+    if (message == WM_CHAR && (wParam == L'\r' || wParam == L'\n')) return 0;
     LRESULT result = DefSubclassProc(field, message, wParam, lParam);
     if ((message == WM_SETFOCUS || message == WM_KILLFOCUS) && !ProgramChange::Active() &&
         InsideFrame(reinterpret_cast<HWND>(wParam))) {
@@ -73,9 +89,20 @@ bool OnControlCommand(int control, int code) {
 
 HBRUSH FieldBrush(HWND field, HDC dc) {
     auto colour = FieldColours.find(ControlNumberOf(field));
-    if (colour == FieldColours.end()) return nullptr;
+    if (colour == FieldColours.end() || HighContrast) return nullptr;
     SetBkColor(dc, colour->second);
+    // Colour and COLORREF pack red, green and blue alike.
+    SetTextColor(dc, static_cast<COLORREF>(TextColourOn(colour->second)));
     return Brushes[colour->second].handle;
+}
+
+void OnSystemColoursChanged() {
+    ReadHighContrast();
+    // Common controls learn of new colours only from their parent.
+    for (const auto& [number, entry] : ControlEntries()) {
+        SendMessageW(entry.handle, WM_SYSCOLORCHANGE, 0, 0);
+        InvalidateRect(entry.handle, nullptr, TRUE);
+    }
 }
 
 void ReleaseFieldColours() {
@@ -98,6 +125,7 @@ int CreateTextField(int control, int x, int y, int width, int height, std::strin
     if (!field) return 0;
     SendMessageW(field, EM_SETLIMITTEXT, 0, 0);  // no limit of its own
     SetWindowSubclass(field, FieldProc, FieldSubclassId, static_cast<DWORD_PTR>(control));
+    ReadHighContrast();
     return 1;
 }
 
@@ -117,6 +145,11 @@ void DisableControl(int control, int disabled) {
     // Windows takes the focus from a control it disables and gives it to no
     // one; the frame keeps it, so that Tab still works.
     if (!GetFocus() && GetActiveWindow() == FrameHandle()) SetFocus(FrameHandle());
+}
+
+bool ControlEnabled(int control) {
+    HWND child = ControlHandle(control);
+    return child && IsWindowEnabled(child);
 }
 
 void FocusControl(int control) {
@@ -154,4 +187,12 @@ void SetBackColor(int control, Colour colour) {
     ++brush->second.users;
     FieldColours[control] = rgb;
     InvalidateRect(field, nullptr, TRUE);
+}
+
+// Windows names a field or a list after the static text stacked right before
+// it; Wine names a list by its window text, which a list does not show.
+void SetAccessibleName(int control, std::string_view name) {
+    LabelControl(control, name);
+    if (HWND list = ControlOfKind(control, ControlKind::List))
+        SetWindowTextW(list, WideFromUtf8(name).c_str());
 }

@@ -29,7 +29,8 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr int64_t LongestStepMs = 60 * 1000;
 
 // Tab and Shift+Tab move the focus through the enabled, visible controls in
-// the order of their creation, as in a dialog box, and report nothing.
+// their stacking order (the window's rows, registry.cpp), as in a dialog box,
+// and report nothing.
 bool MoveFocusOnTab(const MSG& message) {
     if (message.message != WM_KEYDOWN || message.wParam != VK_TAB) return false;
     HWND frame = FrameHandle();

@@ -5,7 +5,8 @@
 // show it as UTF-16. The list's own notifications already come in the order
 // the program expects: a press selects the row under it (or clears the
 // selection on the empty area) before the click is told, and a double-click
-// follows the click of its first press. A list's cell tips share one tooltip,
+// follows the click of its first press. Enter on the selected row is told as
+// its double-click. A list's cell tips share one tooltip,
 // whose only tool is moved onto the hovered cell when that cell has a tip.
 #include <windows.h>
 
@@ -295,6 +296,9 @@ void OnListNotify(const NMHDR& header) {
             break;
         case NM_RDBLCLK:
             QueueControlEvent(control, RightDoubleClick, true);
+            break;
+        case NM_RETURN:
+            if (Selected(header.hwndFrom) >= 0) QueueControlEvent(control, LeftDoubleClick, true);
             break;
         case LVN_BEGINDRAG:
             Lists[control].dragging = true;

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "gui/gui.h"
 #include "gui/win32/dpi_scale.h"
@@ -22,6 +24,25 @@ HWND Frame = nullptr;
 int FrameNumber = 0;
 int Dpi = 96;
 std::map<int, ControlEntry> Controls;
+
+// Windows tabs through the frame's children in their stacking order, and a
+// screen reader names a field or a list by the static text stacked right
+// before it: both are laid anew along the window's rows.
+void FollowTabOrder() {
+    std::vector<PlacedControl> placed;
+    for (const auto& [number, entry] : Controls)
+        placed.push_back({number, entry.logical.x, entry.logical.y});
+    HWND previous = HWND_TOP;
+    auto stack = [&previous](HWND window) {
+        SetWindowPos(window, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        previous = window;
+    };
+    for (int number : TabOrder(placed)) {
+        const ControlEntry& entry = Controls[number];
+        if (entry.label) stack(entry.label);
+        stack(entry.handle);
+    }
+}
 
 }  // namespace
 
@@ -98,16 +119,33 @@ HWND AddControl(int control, ControlKind kind, const wchar_t* windowClass, DWORD
                 DWORD exStyle, int x, int y, int width, int height, std::string_view text) {
     if (!Frame || Controls.count(control)) return nullptr;
     ProgramChange own;
+    // WS_GROUP ends Windows' search for a control's label at the control
+    // before it, so that a label names only the control right after it (Wine
+    // searches on regardless).
     HWND child =
         CreateWindowExW(exStyle, windowClass, WideFromUtf8(text).c_str(),
-                        WS_CHILD | WS_VISIBLE | WS_TABSTOP | style, Scaled(x), Scaled(y),
+                        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_GROUP | style, Scaled(x), Scaled(y),
                         Scaled(std::max(width, 0)), Scaled(std::max(height, 0)), Frame,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(FirstChildId + control)),
                         GetModuleHandleW(nullptr), nullptr);
     if (!child) return nullptr;
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(0)), FALSE);
     Controls[control] = {kind, child, {x, y, std::max(width, 0), std::max(height, 0)}, 0};
+    FollowTabOrder();
     return child;
+}
+
+void LabelControl(int control, std::string_view name) {
+    auto it = Controls.find(control);
+    if (it == Controls.end()) return;
+    std::wstring text = WideFromUtf8(name);
+    if (HWND label = it->second.label) {
+        SetWindowTextW(label, text.c_str());
+        return;
+    }
+    it->second.label = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | SS_LEFT, 0, 0, 0, 0,
+                                       Frame, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (it->second.label) FollowTabOrder();
 }
 
 HWND DialogOwner() {

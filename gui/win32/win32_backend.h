@@ -50,7 +50,8 @@ struct ControlEntry {
     ControlKind kind;
     HWND handle;
     ControlPlacement logical;
-    FontHandle font;  // 0 for the desktop's message font
+    FontHandle font;       // 0 for the desktop's message font
+    HWND label = nullptr;  // hidden static text that names it to screen readers
 };
 
 // Opens the registry with the layout shown at dpi.
@@ -86,6 +87,9 @@ void NoteControlFont(int control, FontHandle font);
 // refuses.
 HWND AddControl(int control, ControlKind kind, const wchar_t* windowClass, DWORD style,
                 DWORD exStyle, int x, int y, int width, int height, std::string_view text);
+// Gives a control a hidden label of that text, the name screen readers read
+// for it; a second call changes the text.
+void LabelControl(int control, std::string_view name);
 
 // The owner of a modal dialog: the frame while it is on screen.
 HWND DialogOwner();
@@ -99,9 +103,12 @@ void ReleaseRegistry();
 // controls.cpp: a button's or the text field's notification; false for
 // another control's.
 bool OnControlCommand(int control, int code);
-// controls.cpp: the brush of a field's colour, after setting it on dc;
-// nullptr for a field without one.
+// controls.cpp: the brush of a field's colour, after setting it and a text
+// colour to match on dc; nullptr for a field without one, and for every field
+// while the desktop is in high contrast.
 HBRUSH FieldBrush(HWND field, HDC dc);
+// controls.cpp: the desktop's colours or high-contrast setting may have changed.
+void OnSystemColoursChanged();
 void OnListNotify(const NMHDR& header);      // list_view.cpp
 void OnComboCommand(int control, int code);  // list_view.cpp
 void OnFontChanged(int control);             // list_view.cpp

@@ -5,8 +5,7 @@
 //
 // Controls sit at fixed places of a 96-dpi layout, scaled to the frame's
 // monitor and scaled anew when the frame moves to a monitor of another DPI,
-// and take their Tab order from the order of their creation (Windows keeps
-// children in that order).
+// and take their Tab order from their places (registry.cpp).
 #include <windows.h>
 
 #include <commctrl.h>
@@ -161,6 +160,10 @@ LRESULT CALLBACK FrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lPara
             break;
         case WM_ACTIVATE:
             if (OnActivate(wParam)) return 0;
+            break;
+        case WM_SYSCOLORCHANGE:
+        case WM_SETTINGCHANGE:
+            OnSystemColoursChanged();
             break;
         case WM_WINDOWPOSCHANGED:
             NotePosition();

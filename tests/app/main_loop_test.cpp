@@ -34,6 +34,10 @@ class MainLoopTest : public AppTest {
         ASSERT_TRUE(UserTypes(text));
         RunQueued();
     }
+    void PressEnter() {
+        ASSERT_TRUE(UserPressesEnter());
+        RunQueued();
+    }
     void Add(std::string_view link) {
         Type(link);
         Press(AddButton);
@@ -409,6 +413,34 @@ TEST_F(MainLoopTest, ListEventsWhileStoppedSelectEditAndSave) {
                                                    AddButton, AboutButton}));
     Click(0);
     EXPECT_EQ(RowsInSettings()[1][ColumnUrl], "http://h/%C3%A4");
+}
+
+// Enter in the field is a click on Add wherever Add could be clicked while
+// stopped; Enter on a row starts editing it, as a double-click does.
+TEST_F(MainLoopTest, EnterInTheFieldAddsAsAddDoesAndOnARowStartsEditingIt) {
+    StartWithRows({Row("http://h/a")});
+    Type("http://h/b");
+    PressEnter();
+    ASSERT_EQ(CountItems(LinkList), 2);
+    EXPECT_EQ(RowsOnScreen()[1][ColumnUrl], "http://h/b");
+    EXPECT_EQ(RowsInSettings(), RowsOnScreen());
+    EXPECT_EQ(SelectedIndex(LinkList), 1);
+
+    Click(0);
+    PressEnter();  // on the row
+    EXPECT_EQ(EditMode, 1);
+    EXPECT_EQ(FocusedControl(), UrlField);
+    Type("http://h/a2");
+    PressEnter();  // Add is disabled while a row is edited
+    EXPECT_EQ(CountItems(LinkList), 2);
+    EXPECT_EQ(ItemText(LinkList, 0, ColumnUrl), "http://h/a2");
+
+    StartQueue();
+    Press(AboutButton);  // enables Add, but the queue runs
+    Click(1);            // the field takes typing again
+    Type("http://h/c");
+    PressEnter();
+    EXPECT_EQ(CountItems(LinkList), 2);
 }
 
 TEST_F(MainLoopTest, ListEventsWhileRunningOnlyShowTheLink) {

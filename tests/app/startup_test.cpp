@@ -140,22 +140,24 @@ TEST_F(StartUpTest, BuildsTheIntervalChoicesWithTheRestingItemSelected) {
     EXPECT_EQ(ItemText(LinkList, -1, 4), "Tried");
 }
 
-TEST_F(StartUpTest, PlacesTheNineControlsWithTheirTexts) {
+// Buttons are named for screen readers by their captions; the field and the
+// list by names of their own.
+TEST_F(StartUpTest, PlacesTheNineControlsWithTheirTextsAndNames) {
     StartUp(dir.Path());
     struct Expected {
         int control, x, y, width, height;
-        const char* text;
+        const char *text, *name;
     };
     const Expected controls[] = {
-        {LinkList, 0, 20, 550, 100, ""},
-        {StartButton, 510, 120, 40, 20, "Start!"},
-        {DeleteButton, 0, 120, 40, 20, "Delete"},
-        {DeleteAllButton, 40, 120, 60, 20, "Delete All"},
-        {UrlField, 0, 0, 510, 20, ""},
-        {AddButton, 510, 0, 40, 20, "Add"},
-        {OpenButton, 100, 120, 40, 20, "Open"},
-        {IntervalCombo, 210, 120, 100, 20, ""},
-        {AboutButton, 140, 120, 70, 20, "About TVX"},
+        {LinkList, 0, 20, 550, 100, "", "Links"},
+        {StartButton, 510, 120, 40, 20, "Start!", ""},
+        {DeleteButton, 0, 120, 40, 20, "Delete", ""},
+        {DeleteAllButton, 40, 120, 60, 20, "Delete All", ""},
+        {UrlField, 0, 0, 510, 20, "", "Link"},
+        {AddButton, 510, 0, 40, 20, "Add", ""},
+        {OpenButton, 100, 120, 40, 20, "Open", ""},
+        {IntervalCombo, 210, 120, 100, 20, "", ""},
+        {AboutButton, 140, 120, 70, 20, "About TVX", ""},
     };
     for (const Expected& e : controls) {
         SCOPED_TRACE(e.control);
@@ -168,6 +170,7 @@ TEST_F(StartUpTest, PlacesTheNineControlsWithTheirTexts) {
             EXPECT_EQ(ControlText(e.control), e.text);
         }
         EXPECT_EQ(FontFace(FontOf(e.control)), "Tahoma");
+        EXPECT_EQ(AccessibleNameOf(e.control), e.name);
     }
     const int widths[] = {260, 60, 45, 125, 40};
     for (int column = 0; column < 5; ++column)

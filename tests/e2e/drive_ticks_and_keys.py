@@ -9,7 +9,10 @@ tick-in-message-box  A link check that finishes its link while the About box
     box has closed.
 keys-at-start        The first key pressed in a freshly started window reaches
     no control: a Down arrow selects no row (a selection saves the settings,
-    replacing Tavimor.ini, so its inode changes); after a Tab it does.
+    replacing Tavimor.ini, so its inode changes). Tab goes to the link field
+    and, past the disabled Add, to the list, where Down selects a row; seven
+    more Tabs go along the bottom row and back to the field, where a typed
+    link and Return add a row, as Add does.
 notice-per-arrival   Two links finish at the same hourly tick, with clocks that
     jump as above, and a stand-in notification server on a session bus of the
     test's own: each arrival raises exactly one notification naming its file
@@ -242,9 +245,18 @@ def keys_at_start(work):
         assert os.stat(settings).st_ino == restored, (
             "the first Down arrow at start selected a row (the settings were saved)")
         desktop.key(XK.XK_Tab)
+        desktop.key(XK.XK_Tab)
         desktop.key(XK.XK_Down)
-        wait_for("a row selected after Tab and Down",
+        wait_for("a row selected after two Tabs and Down",
                  lambda: os.stat(settings).st_ino != restored, timeout=5)
+        # Delete, Delete All, Open, About, the intervals and Start!, then the field.
+        for _ in range(7):
+            desktop.key(XK.XK_Tab)
+        desktop.type("http://127.0.0.1:9/third.zip")
+        desktop.key(XK.XK_Return)
+        wait_for("the link added by Return saved",
+                 lambda: b"http://127.0.0.1:9/third.zip\xa41 hour\xa4Idle" in read(settings),
+                 timeout=5)
 
     code = run_program(work, dict(os.environ), drive)
     assert code == 0, "exit code %d" % code

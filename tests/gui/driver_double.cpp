@@ -1,5 +1,5 @@
 // The contract suite's driver for the headless double: its user actions, its
-// tips as SetItemTip left them, and its clock moved by hand.
+// tips and names as the program left them, and its clock moved by hand.
 #include "gui/gui.h"
 #include "tests/gui/gui_driver.h"
 #include "tests/support/gui_double.h"
@@ -26,6 +26,22 @@ void Gesture(int list, int row, int type) {
 
 std::string TipShown(int list, int row, int column) {
     return ItemTip(list, row, column);
+}
+
+void PressKey(Key key) {
+    if (key == Key::Tab) {
+        UserPressesTab();
+    } else {
+        UserPressesEnter();
+    }
+}
+
+int FocusedControl() {
+    return ::FocusedControl();
+}
+
+std::string AccessibleName(int control) {
+    return AccessibleNameOf(control);
 }
 
 void LetTimePass(int64_t ms) {

@@ -1,5 +1,6 @@
 // The contract suite's driver for the Qt backend on the offscreen platform:
 // real mouse events through QTest, tips as QToolTip shows them, real time.
+#include <QAccessible>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -78,6 +79,33 @@ std::string TipShown(int list, int row, int column) {
     QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
     QApplication::sendEvent(view->viewport(), &help);
     return QToolTip::isVisible() ? QToolTip::text().toStdString() : "";
+}
+
+void PressKey(Key key) {
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus) return;
+    if (key == Key::Tab) {
+        QTest::keyClick(focus, Qt::Key_Tab);
+    } else if (key == Key::Return) {
+        QTest::keyClick(focus, Qt::Key_Return);
+    } else {
+        QTest::keyClick(focus, Qt::Key_Enter, Qt::KeypadModifier);
+    }
+}
+
+int FocusedControl() {
+    QWidget* focus = QApplication::focusWidget();
+    for (int control = 0; focus && control < 100; ++control) {
+        QWidget* widget = ControlWidget(control);
+        if (widget && (widget == focus || widget->isAncestorOf(focus))) return control;
+    }
+    return -1;
+}
+
+// As the accessibility bridge (AT-SPI) asks for it.
+std::string AccessibleName(int control) {
+    QAccessibleInterface* object = QAccessible::queryAccessibleInterface(ControlWidget(control));
+    return object ? FromQt(object->text(QAccessible::Name)) : "";
 }
 
 void LetTimePass(int64_t ms) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <chrono>
 #include <string>
@@ -154,6 +155,50 @@ std::string TipShown(int list, int row, int column) {
     tool.lpszText = text;
     SendMessageW(tip, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
     return Utf8FromWide(text);
+}
+
+// The key goes in as the keyboard would send it, and the backend's own
+// dispatch (which moves the focus on Tab) handles it.
+void PressKey(Key key) {
+    INPUT inputs[2]{};
+    for (INPUT& input : inputs) {
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key == Key::Tab ? VK_TAB : VK_RETURN;
+        if (key == Key::KeypadEnter) input.ki.dwFlags = KEYEVENTF_EXTENDEDKEY;
+    }
+    inputs[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+    SendInput(2, inputs, sizeof(INPUT));
+    for (auto end = Clock::now() + std::chrono::milliseconds(200); Clock::now() < end;) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        DispatchWaitingInput();
+    }
+}
+
+int FocusedControl() {
+    HWND focus = GetFocus();
+    // A control's own child (the list's header) stands for the control.
+    while (focus && GetParent(focus) != FrameHandle())
+        focus = GetParent(focus);
+    return ControlNumberOf(focus);
+}
+
+// As MSAA (and UI Automation's proxy for it) finds it.
+std::string AccessibleName(int control) {
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(ControlHandle(control), static_cast<DWORD>(OBJID_CLIENT),
+                                          __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object)))) {
+        return "";
+    }
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::string result;
+    if (object->get_accName(self, &name) == S_OK && name) result = Utf8FromWide(name);
+    SysFreeString(name);
+    object->Release();
+    return result;
 }
 
 void LetTimePass(int64_t ms) {

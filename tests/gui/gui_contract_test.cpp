@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int List = 0, Start = 1, Field = 4, Combo = 7;
+constexpr int List = 0, Start = 1, Field = 4, Add = 5, Combo = 7;
 
 using Events = std::vector<std::pair<int, int>>;  // control, type
 
@@ -55,6 +55,7 @@ class GuiContract : public ::testing::Test {
         CreateButton(Start, 510, 120, 40, 20, "Start!");
         CreateTextField(Field, 0, 0, 510, 20, "");
         CreateDropDownList(Combo, 210, 120, 100, 20);
+        CreateButton(Add, 510, 0, 40, 20, "Add");
         for (const char* item : {"Check interval:", "1 hour", "2 hours"})
             AddItem(Combo, -1, item);
         for (const char* row : {"row 0", "row 1", "row 2"})
@@ -144,6 +145,56 @@ TEST_F(GuiContract, TipsStayWithTheirRows) {
     ClearItems(List);
     AddItem(List, -1, "again");
     EXPECT_EQ(driver::TipShown(List, 0, 1), "");
+}
+
+// Enter in the field is told as such, and on the selected row as its
+// double-click; nothing else comes of it.
+TEST_F(GuiContract, EnterIsToldInTheFieldAndOnASelectedRow) {
+    using driver::Key;
+    const struct {
+        int control, selected;
+        Key key;
+        Events expected;
+    } cases[] = {
+        {Field, -1, Key::Return, {{Field, FieldEnter}}},
+        {Field, 1, Key::KeypadEnter, {{Field, FieldEnter}}},
+        {List, 1, Key::Return, ListEvents({LeftDoubleClick})},
+        {List, 2, Key::KeypadEnter, ListEvents({LeftDoubleClick})},
+        {List, -1, Key::Return, {}},
+    };
+    for (const auto& c : cases) {
+        SelectIndex(List, c.selected);
+        FocusControl(c.control);
+        TakeEvents();
+        driver::PressKey(c.key);
+        EXPECT_EQ(TakeEvents(), c.expected) << "control " << c.control << " row " << c.selected;
+        EXPECT_EQ(SelectedIndex(List), c.selected);
+    }
+}
+
+// Controls made in another order: the field (0,0) and Add (510,0), the list
+// (0,20), then the drop-down list (210,120) and Start! (510,120) on the bottom row.
+TEST_F(GuiContract, TabGoesRowByRowFromTheTopAndLeftToRightPassingDisabledControls) {
+    auto tabs = [](int count) {
+        std::vector<int> visited;
+        for (int i = 0; i < count; ++i) {
+            driver::PressKey(driver::Key::Tab);
+            visited.push_back(driver::FocusedControl());
+        }
+        return visited;
+    };
+    FocusControl(Field);
+    EXPECT_EQ(tabs(5), (std::vector<int>{Add, List, Combo, Start, Field}));
+    DisableControl(Add, 1);
+    EXPECT_EQ(tabs(4), (std::vector<int>{List, Combo, Start, Field}));
+}
+
+TEST_F(GuiContract, TheFieldAndTheListAreNamedForScreenReaders) {
+    SetAccessibleName(Field, "Link");
+    SetAccessibleName(List, "Links");
+    SetAccessibleName(Field, "Link to watch");
+    EXPECT_EQ(driver::AccessibleName(Field), "Link to watch");
+    EXPECT_EQ(driver::AccessibleName(List), "Links");
 }
 
 TEST_F(GuiContract, SlotTimersTickOneAtATimeInsideTheWaitsUntilStopped) {

@@ -79,7 +79,7 @@ TEST_F(GuiDouble, UserActionsMoveTheFocusAndTheFieldReportsIt) {
 TEST_F(GuiDouble, DisabledControlsTakeNoUserActionAndLoseTheFocusQuietly) {
     FocusControl(Field);
     DisableControl(Field, 1);
-    EXPECT_EQ(FocusedControl(), Combo);  // the next enabled one in creation order
+    EXPECT_EQ(FocusedControl(), List);  // the next enabled one in the Tab order
     DisableControl(Start, 1);
     EXPECT_FALSE(PressButton(Start));
     EXPECT_FALSE(UserTypes("x"));

@@ -25,6 +25,14 @@ void Gesture(int list, int row, int type);
 // The tip the user sees while the mouse rests on a cell; "" when none shows.
 std::string TipShown(int list, int row, int column);
 
+enum class Key { Return, KeypadEnter, Tab };
+// The user presses key; it goes where the keyboard focus is.
+void PressKey(Key key);
+// The control holding the keyboard focus; -1 for none.
+int FocusedControl();
+// The name a screen reader reads for a control.
+std::string AccessibleName(int control);
+
 // Lets ms of calendar time pass, as the slot timers count it.
 void LetTimePass(int64_t ms);
 

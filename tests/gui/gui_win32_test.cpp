@@ -1,4 +1,5 @@
-// The Win32 backend's event wait, on a real window under Wine.
+// The Win32 backend's event wait and a field's colours, on a real window under
+// Wine.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -104,6 +106,24 @@ TEST(Win32Gui, AClaimThroughAnotherSpellingOfTheDirectoryIsRefused) {
     EXPECT_EQ(ClaimInstance(program + "Tavimor.ini"), 1);
     EXPECT_EQ(ClaimInstance(alias + "TAVIMOR.INI"), 0);
     EXPECT_EQ(ClaimInstance(alias + "Other.ini"), 1);
+    ReleaseGui();
+}
+
+// The text is drawn in the colour the field's background calls for.
+TEST(Win32Gui, AFieldsTextContrastsWithItsBackground) {
+    ASSERT_EQ(StartGui(0, nullptr), 1);
+    ASSERT_NE(CreateWindowFrame(1000, 0, 0, 320, 200, "Colours", 0), 0) << GetLastError();
+    CreateTextField(4, 0, 0, 200, 20, "");
+    HDC dc = GetDC(FrameHandle());
+    for (auto [background, text] : {std::pair{RgbColor(220, 220, 0), RGB(0, 0, 0)},
+                                    std::pair{RgbColor(20, 20, 60), RGB(255, 255, 255)}}) {
+        SetBackColor(4, background);
+        SendMessageW(FrameHandle(), WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(ControlHandle(4)));
+        EXPECT_EQ(GetTextColor(dc), text) << background;
+        EXPECT_EQ(GetBkColor(dc), static_cast<COLORREF>(background));
+    }
+    ReleaseDC(FrameHandle(), dc);
     ReleaseGui();
 }
 

@@ -24,7 +24,7 @@ struct QtWindow : ::testing::Test {
     static void Press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); }
 };
 
-TEST_F(QtWindow, NoControlHasTheFocusAtStartAndTabGivesItToTheList) {
+TEST_F(QtWindow, NoControlHasTheFocusAtStartAndTabGoesToTheFieldAboveTheList) {
     CreateWindowFrame(MainWindow, 0, 0, 549, 140, "test", WindowCentered | WindowHidden);
     CreateListView(0, 0, 20, 550, 100, "Link", 260);
     AddItem(0, -1, "row a");
@@ -35,6 +35,8 @@ TEST_F(QtWindow, NoControlHasTheFocusAtStartAndTabGivesItToTheList) {
     Press(Qt::Key_Down);
     Press(Qt::Key_R);
     EXPECT_EQ(WaitEvent(0), 0);
+    Press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), ControlWidget(4));
     Press(Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), ControlWidget(0));
     Press(Qt::Key_Down);  // the top row first, not the one below it

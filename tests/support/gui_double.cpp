@@ -30,6 +30,7 @@ struct Control {
     bool enabled = true;
     Colour back = 255 + 255 * 256 + 255 * 65536;
     FontHandle font = 0;
+    std::string name;  // for screen readers
 };
 
 struct Font {
@@ -40,7 +41,6 @@ struct Font {
 struct State {
     WindowInfo window;
     std::map<int, Control> controls;
-    std::vector<int> creation_order;
     int focused = -1;
     std::vector<Font> fonts;
     int64_t clock_ms = 0;
@@ -94,10 +94,9 @@ void Push(int control, int type, bool collapse) {
 
 int Create(int control, Kind kind, Placement place, std::string_view text) {
     if (!S().window.exists || Find(control)) return 0;
-    Control c{kind, place, std::string(text), {}, {}, {}, {}, -1, true, -1, 0};
+    Control c{kind, place, std::string(text), {}, {}, {}, {}, -1, true, -1, 0, ""};
     if (kind == Kind::Field) c.back = RgbColor(255, 255, 255);
     S().controls.emplace(control, std::move(c));
-    S().creation_order.push_back(control);
     return 1;
 }
 
@@ -106,16 +105,19 @@ void MoveFocusQuietly(int control) {
     S().focused = control;
 }
 
-// The next enabled control after control in creation order, as Qt passes the
-// focus on when the focused control is disabled; -1 when there is none.
+// The next enabled control after control in the Tab order, as Tab goes on
+// and as Qt passes the focus on when the focused control is disabled; from a
+// control not in the order (the window), the first. -1 when there is none.
 int NextFocusable(int control) {
-    const auto& order = S().creation_order;
+    std::vector<PlacedControl> placed;
+    for (const auto& [number, c] : S().controls)
+        placed.push_back({number, c.place.x, c.place.y});
+    const std::vector<int> order = TabOrder(placed);
     auto at = std::find(order.begin(), order.end(), control);
-    if (at == order.end()) return -1;
-    size_t start = static_cast<size_t>(at - order.begin());
-    for (size_t step = 1; step < order.size(); ++step) {
+    size_t start = at == order.end() ? order.size() - 1 : static_cast<size_t>(at - order.begin());
+    for (size_t step = 1; step <= order.size(); ++step) {
         int candidate = order[(start + step) % order.size()];
-        if (Find(candidate)->enabled) return candidate;
+        if (candidate != control && Find(candidate)->enabled) return candidate;
     }
     return -1;
 }
@@ -220,6 +222,25 @@ void RequestClose() {
     QueueCloseRequest(S().window.window);
 }
 
+bool UserPressesEnter() {
+    const int focused = S().focused;
+    if (FindKind(focused, Kind::Field)) {
+        Push(focused, FieldEnter, false);
+        return true;
+    }
+    Control* list = FindList(focused);
+    if (!list) return false;
+    if (list->selected >= 0) Push(focused, LeftDoubleClick, true);
+    return true;
+}
+
+bool UserPressesTab() {
+    const int next = NextFocusable(S().focused);
+    if (next < 0) return false;
+    FocusByUser(next);
+    return true;
+}
+
 void ScriptAnswers(std::vector<int> answers) {
     S().answers.insert(S().answers.end(), answers.begin(), answers.end());
 }
@@ -255,10 +276,6 @@ int ColumnWidth(int control, int column) {
     return c->widths[static_cast<size_t>(column)];
 }
 
-bool ControlEnabled(int control) {
-    return Usable(control);
-}
-
 Colour BackColorOf(int control) {
     Control* c = FindKind(control, Kind::Field);
     return c ? c->back : -1;
@@ -266,6 +283,11 @@ Colour BackColorOf(int control) {
 
 int FocusedControl() {
     return S().focused;
+}
+
+std::string AccessibleNameOf(int control) {
+    Control* c = Find(control);
+    return c ? c->name : "";
 }
 
 FontHandle FontOf(int control) {
@@ -438,6 +460,10 @@ void DisableControl(int control, int disabled) {
     if (!c->enabled && S().focused == control) MoveFocusQuietly(NextFocusable(control));
 }
 
+bool ControlEnabled(int control) {
+    return Usable(control);
+}
+
 void FocusControl(int control) {
     if (Usable(control)) MoveFocusQuietly(control);
 }
@@ -454,6 +480,10 @@ std::string ControlText(int control) {
 
 void SetBackColor(int control, Colour colour) {
     if (Control* c = FindKind(control, Kind::Field)) c->back = colour & 0xFFFFFF;
+}
+
+void SetAccessibleName(int control, std::string_view name) {
+    if (Control* c = Find(control)) c->name = std::string(name);
 }
 
 int AddItem(int control, int position, std::string_view text) {
@@ -639,7 +669,6 @@ void ReleaseGui() {
     State& s = S();
     s.window = {};
     s.controls.clear();
-    s.creation_order.clear();
     s.focused = -1;
     s.fonts.clear();
     ResetEventCore();

@@ -48,6 +48,14 @@ bool UserTypes(std::string_view text);
 bool UserChoosesItem(int control, int index);
 // The user clicks the window's close box: CloseRequest is queued; the window stays.
 void RequestClose();
+// The user presses Enter where the keyboard focus is: in the text field it
+// queues FieldEnter; in the list, LeftDoubleClick when a row is selected. False
+// when the focus is elsewhere.
+bool UserPressesEnter();
+// The user presses Tab: the focus moves on to the next enabled control in the
+// window's Tab order (TabOrder in gui/backend.h), from the window itself to
+// the first, and round from the last to the first.
+bool UserPressesTab();
 
 // ---- Scripted dialogs and random numbers ----
 
@@ -94,12 +102,13 @@ struct Placement {
 Placement ControlPlacement(int control);
 // A list column's width (0 when it does not exist).
 int ColumnWidth(int control, int column);
-// False for an unknown control.
-bool ControlEnabled(int control);
+// (Whether a control is enabled is gui.h's ControlEnabled.)
 // The text field's background (white until set); -1 for any other control.
 Colour BackColorOf(int control);
 // The control holding the keyboard focus, -1 for none.
 int FocusedControl();
+// The name SetAccessibleName gave a control; "" for none.
+std::string AccessibleNameOf(int control);
 // The font set on a control, 0 for none.
 FontHandle FontOf(int control);
 // The face of a font made by MakeFont; "" for an unknown handle.
