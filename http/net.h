@@ -32,7 +32,7 @@ enum class NetOpenFailure {
     NotResolved,  // the name has no address
     Refused,      // the host answered that nobody listens on the port
     TimedOut,     // no address connected within the limit
-    Unreachable,  // no route to the host or its network
+    Unreachable,  // no route to the host or its network, or no network at all
     Other,        // not started, a bad port or host, or another error
 };
 

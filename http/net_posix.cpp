@@ -49,6 +49,7 @@ NetOpenFailure FailureOf(int error) {
             return NetOpenFailure::TimedOut;
         case EHOSTUNREACH:
         case ENETUNREACH:
+        case ENETDOWN:
             return NetOpenFailure::Unreachable;
         default:
             return NetOpenFailure::Other;

@@ -54,6 +54,7 @@ NetOpenFailure FailureOf(int error) {
             return NetOpenFailure::TimedOut;
         case WSAEHOSTUNREACH:
         case WSAENETUNREACH:
+        case WSAENETDOWN:
             return NetOpenFailure::Unreachable;
         default:
             return NetOpenFailure::Other;
