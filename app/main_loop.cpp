@@ -49,6 +49,14 @@ int64_t PeriodOfRow(int row) {
     return period > 0 ? period : IntervalPeriod(DefaultInterval);
 }
 
+// Slot k's next check after firstMs, then one every period of its row; both
+// spread by a few random seconds, so that rows of one interval do not all
+// fall due at once.
+void ArmSlot(int k, int64_t firstMs) {
+    const int64_t spread = RandomInt(4000);
+    StartSlotTimer(MainWindow, k, PeriodOfRow(k) + spread, LinkCheck, firstMs + spread);
+}
+
 void HandleFinishedSlots() {
     for (int k = 0; k < SlotCount; ++k) {
         if (!SameText(SlotDoneFlags[k], "1")) continue;
@@ -67,8 +75,7 @@ void HandleRetryRequests() {
         if (RetrySoonFlags[k] != 1) continue;
         RetrySoonFlags[k] = 0;
         if (QueueRunning != 1 || !SameText(RowText(k, ColumnStatus), StatusTrying)) continue;
-        StartSlotTimer(MainWindow, k, PeriodOfRow(k) + RandomInt(4000), LinkCheck,
-                       OfflineRetryDelayMs);
+        ArmSlot(k, OfflineRetryDelayMs);
     }
 }
 
@@ -139,9 +146,7 @@ void ArmIdleSlots() {
     const DateValue now = LocalNow();
     for (int i = 0; i < rows && i < SlotCount; ++i) {
         if (!SameText(RowText(i, ColumnStatus), StatusIdle)) continue;
-        const int64_t spread = RandomInt(4000);
-        const int64_t first = FirstCheckDelayMs(RowText(i, ColumnLastRetry), PeriodOfRow(i), now);
-        StartSlotTimer(MainWindow, i, PeriodOfRow(i) + spread, LinkCheck, first + spread);
+        ArmSlot(i, FirstCheckDelayMs(RowText(i, ColumnLastRetry), PeriodOfRow(i), now));
         OfflineRetries[i] = 0;
         SetItemText(LinkList, i, StatusTrying, ColumnStatus);
     }
